@@ -1,0 +1,254 @@
+/*
+ * tamo settings library: the C interface.
+ *
+ * Conventions that hold for every function below:
+ * - Handles (settings_context_t and the validator, key-mapper and builder
+ *   handles) are opaque pointers. Each create function hands a new handle to
+ *   the caller, who frees it with the matching free function. Every free
+ *   function accepts NULL and does nothing then.
+ * - Every function that returns an int returns a status code: SETTINGS_NO_ERROR
+ *   (0) on success, one of the codes below otherwise. No function lets an
+ *   exception or a signal of its own escape.
+ * - Pointer arguments are required unless the comment says "may be NULL"; a
+ *   NULL required pointer gives SETTINGS_INVALID_ARGUMENT_ERROR, tested in
+ *   parameter order, and nothing is changed.
+ * - Out-parameters are written only on success.
+ * - Texts are NUL-terminated UTF-8. Pointers handed out by a context stay
+ *   valid as each function says, never past context_free.
+ * - Nothing here is thread-safe: a handle is used by one thread at a time.
+ *
+ * Every function is also reachable through the table that settings_api_get
+ * fills; the order of the table's fields is part of the interface.
+ */
+#ifndef TAMO_SETTINGS_H
+#define TAMO_SETTINGS_H
+
+#if defined(TAMO_SETTINGS_BUILDING)
+#define TAMO_SETTINGS_EXPORT __attribute__((visibility("default")))
+#else
+#define TAMO_SETTINGS_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes. The numbers are the interface; 308 and 310 are unassigned. */
+enum {
+  SETTINGS_NO_ERROR = 0,
+  SETTINGS_UNKNOWN_ERROR = 200,           /* failure without a code of its own */
+  SETTINGS_INVALID_ARGUMENT_ERROR = 300,  /* a required pointer is NULL */
+  SETTINGS_TYPE_MISMATCH_ERROR = 301,     /* key without value, or of another type */
+  SETTINGS_VALUE_FORMAT_ERROR = 302,      /* the text does not read as the asked type */
+  SETTINGS_KEY_NOT_FOUND_ERROR = 303,     /* no such key */
+  SETTINGS_OPEN_FILE_ERROR = 304,         /* a file cannot be opened or created */
+  SETTINGS_ACCESS_DENIED_ERROR = 305,     /* owner permission bit clear (callers' own) */
+  SETTINGS_WRITE_FILE_ERROR = 306,        /* the exported text was not written whole */
+  SETTINGS_READ_FILE_ERROR = 307,         /* a read error while a file was read */
+  SETTINGS_REMOVE_FILE_ERROR = 309,       /* a file cannot be removed */
+  SETTINGS_INVALID_FILENAME_ERROR = 311,  /* empty name, ".." above the root, or a
+                                             parent directory that cannot be made */
+  SETTINGS_FILENAME_ENCODING_ERROR = 312, /* a file name is not UTF-8 */
+  SETTINGS_INVALID_VALUE_ERROR = 313,     /* the imported text had refused lines */
+  SETTINGS_BUFFER_ENCODING_ERROR = 314,   /* the text to parse is not UTF-8 */
+  SETTINGS_FILE_TOO_BIG_ERROR = 315       /* a settings file of 1 MiB or more */
+};
+
+/* Flags of a fixed-value row. */
+enum {
+  SETTINGS_FIXED_VALUE_CASE_SENSITIVE = 1, /* match only the identical bytes */
+  SETTINGS_FIXED_VALUE_USE_LISTED_TEXT = 2 /* store the row's text, not the input */
+};
+
+typedef struct settings_context_t settings_context_t;
+typedef struct settings_validator_t settings_validator_t;
+typedef struct settings_validator_builder_t settings_validator_builder_t;
+typedef struct settings_key_mapper_t settings_key_mapper_t;
+typedef struct settings_key_mapper_builder_t settings_key_mapper_builder_t;
+
+/* One refused line of the last import: its zero-based line number. */
+typedef struct settings_error_desc_t {
+  int line;
+} settings_error_desc_t;
+
+/* One accepted text of a fixed-value rule and the integer stored for it. */
+typedef struct settings_fixed_value_t {
+  char const* text;
+  int value;
+  int flags; /* SETTINGS_FIXED_VALUE_* bits; others are ignored */
+} settings_fixed_value_t;
+
+/* Called once per key, in ascending byte order of the keys. The key text is
+ * valid until context_iterate_keys returns; the callback may change the
+ * context, which does not disturb the iteration. */
+typedef void (*settings_key_callback_t)(settings_context_t* context, int keyCount, int index,
+                                        char const* key, void* userData);
+
+/* The function table. Fields stand in this order for good. */
+typedef struct settings_api_t {
+  settings_context_t* (*context_create)(void);
+  void (*context_free)(settings_context_t* context);
+  int (*context_get_system_config_file_path)(settings_context_t* context, char const** path);
+  int (*context_import_from_file)(settings_context_t* context, char const* fileName,
+                                  settings_validator_t const* validator,
+                                  settings_key_mapper_t const* keyMapper, int failFast,
+                                  int allowKeysWithoutValues);
+  int (*context_import_from_string)(settings_context_t* context, char const* text,
+                                    settings_validator_t const* validator,
+                                    settings_key_mapper_t const* keyMapper, int failFast,
+                                    int allowKeysWithoutValues);
+  int (*context_import_from_context)(settings_context_t* context,
+                                     settings_context_t const* source);
+  int (*context_get_last_import_errors)(settings_context_t* context,
+                                        settings_error_desc_t const** errors, int* count);
+  int (*context_export_to_file)(settings_context_t* context, char const* fileName);
+  int (*context_is_empty)(settings_context_t* context, int* value);
+  int (*context_is_equal)(settings_context_t* context, settings_context_t const* other,
+                          int* value);
+  int (*context_iterate_keys)(settings_context_t* context, settings_key_callback_t callback,
+                              void* userData);
+  int (*context_get_utf8_value)(settings_context_t* context, char const* key,
+                                char const** value);
+  int (*context_get_boolean_value)(settings_context_t* context, char const* key, int* value);
+  int (*context_get_integer_value)(settings_context_t* context, char const* key, int* value);
+  int (*context_get_double_value)(settings_context_t* context, char const* key, double* value);
+  int (*context_erase_key)(settings_context_t* context, char const* key);
+  void (*validator_free)(settings_validator_t* validator);
+  settings_validator_builder_t* (*validator_builder_create)(void);
+  void (*validator_builder_free)(settings_validator_builder_t* builder);
+  int (*validator_builder_create_validator)(settings_validator_builder_t* builder,
+                                            settings_validator_t** validator);
+  int (*validator_builder_set_utf8_validator)(settings_validator_builder_t* builder,
+                                              char const* key);
+  int (*validator_builder_set_integer_validator)(settings_validator_builder_t* builder,
+                                                 char const* key);
+  int (*validator_builder_set_boolean_validator)(settings_validator_builder_t* builder,
+                                                 char const* key);
+  int (*validator_builder_set_double_validator)(settings_validator_builder_t* builder,
+                                                char const* key);
+  int (*validator_builder_allow_unknown_keys)(settings_validator_builder_t* builder, int allow);
+  int (*validator_builder_set_fixed_value_validator)(settings_validator_builder_t* builder,
+                                                     char const* key,
+                                                     settings_fixed_value_t const* rows,
+                                                     int rowCount);
+  int (*validator_builder_set_dirname_validator)(settings_validator_builder_t* builder,
+                                                 char const* key, int skipPathCheck);
+  void (*key_mapper_free)(settings_key_mapper_t* keyMapper);
+  settings_key_mapper_builder_t* (*key_mapper_builder_create)(void);
+  void (*key_mapper_builder_free)(settings_key_mapper_builder_t* builder);
+  int (*key_mapper_builder_create_key_mapper)(settings_key_mapper_builder_t* builder,
+                                              settings_key_mapper_t** keyMapper);
+  int (*key_mapper_builder_map)(settings_key_mapper_builder_t* builder, char const* from,
+                                char const* to, int caseSensitive);
+} settings_api_t;
+
+/* Fills *api with the 32 functions; NULL is ignored. Allocates nothing. */
+TAMO_SETTINGS_EXPORT void settings_api_get(settings_api_t* api);
+
+/* A new, empty context, or NULL when memory runs out. */
+TAMO_SETTINGS_EXPORT settings_context_t* context_create(void);
+/* Frees the context; every pointer obtained from it becomes invalid. */
+TAMO_SETTINGS_EXPORT void context_free(settings_context_t* context);
+/* *path: the system settings file's path, valid until context_free. */
+TAMO_SETTINGS_EXPORT int context_get_system_config_file_path(settings_context_t* context,
+                                                             char const** path);
+
+/* Imports a settings file (at most 1,048,575 bytes) or a text and merges the
+ * accepted entries over the context's; imported entries win. validator and
+ * keyMapper may be NULL (no validation, keys as read). With failFast the
+ * first refused line ends the import and nothing is merged; without it every
+ * accepted line is merged. Each refused line is printed on standard error and
+ * recorded (context_get_last_import_errors); the result is then
+ * SETTINGS_INVALID_VALUE_ERROR. Other failures (304, 307, 311, 312, 314, 315)
+ * leave the context unchanged. */
+TAMO_SETTINGS_EXPORT int context_import_from_file(settings_context_t* context,
+                                                  char const* fileName,
+                                                  settings_validator_t const* validator,
+                                                  settings_key_mapper_t const* keyMapper,
+                                                  int failFast, int allowKeysWithoutValues);
+TAMO_SETTINGS_EXPORT int context_import_from_string(settings_context_t* context, char const* text,
+                                                    settings_validator_t const* validator,
+                                                    settings_key_mapper_t const* keyMapper,
+                                                    int failFast, int allowKeysWithoutValues);
+/* Merges source's entries over context's; source may be context itself. */
+TAMO_SETTINGS_EXPORT int context_import_from_context(settings_context_t* context,
+                                                     settings_context_t const* source);
+/* *errors: the refused lines of the last file or text import (NULL when
+ * none), owned by the context and valid until its next such import or
+ * context_free; *count: their number. */
+TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* context,
+                                                        settings_error_desc_t const** errors,
+                                                        int* count);
+/* Writes the context as "key=value" lines in key order, creating missing
+ * parent directories (0700). An existing file is replaced whole or not at
+ * all, keeping its owner, group and permission bits; a symbolic link stays a
+ * link and its target is replaced. A new file gets 0644 less the umask. An
+ * empty context writes one space. The context is never changed. */
+TAMO_SETTINGS_EXPORT int context_export_to_file(settings_context_t* context,
+                                                char const* fileName);
+/* *value: 1 when the context holds no key, else 0. */
+TAMO_SETTINGS_EXPORT int context_is_empty(settings_context_t* context, int* value);
+/* *value: 1 when both hold the same keys with equal typed values, else 0. */
+TAMO_SETTINGS_EXPORT int context_is_equal(settings_context_t* context,
+                                          settings_context_t const* other, int* value);
+/* Calls callback for each key present at the start; userData may be NULL. */
+TAMO_SETTINGS_EXPORT int context_iterate_keys(settings_context_t* context,
+                                              settings_key_callback_t callback, void* userData);
+/* *value: the value's text, valid until the context's configuration is
+ * replaced (an import, an erase) or the context is freed. */
+TAMO_SETTINGS_EXPORT int context_get_utf8_value(settings_context_t* context, char const* key,
+                                                char const** value);
+/* A key present without a value reads as true. */
+TAMO_SETTINGS_EXPORT int context_get_boolean_value(settings_context_t* context, char const* key,
+                                                   int* value);
+TAMO_SETTINGS_EXPORT int context_get_integer_value(settings_context_t* context, char const* key,
+                                                   int* value);
+TAMO_SETTINGS_EXPORT int context_get_double_value(settings_context_t* context, char const* key,
+                                                  double* value);
+/* SETTINGS_KEY_NOT_FOUND_ERROR when absent; the context is then unchanged. */
+TAMO_SETTINGS_EXPORT int context_erase_key(settings_context_t* context, char const* key);
+
+TAMO_SETTINGS_EXPORT void validator_free(settings_validator_t* validator);
+/* A new builder without rules that refuses unknown keys; NULL when out of memory. */
+TAMO_SETTINGS_EXPORT settings_validator_builder_t* validator_builder_create(void);
+TAMO_SETTINGS_EXPORT void validator_builder_free(settings_validator_builder_t* builder);
+/* *validator: a snapshot of the builder's rules, independent of the builder. */
+TAMO_SETTINGS_EXPORT int validator_builder_create_validator(settings_validator_builder_t* builder,
+                                                            settings_validator_t** validator);
+/* Each setter replaces whatever rule the key had. */
+TAMO_SETTINGS_EXPORT int validator_builder_set_utf8_validator(
+    settings_validator_builder_t* builder, char const* key);
+TAMO_SETTINGS_EXPORT int validator_builder_set_integer_validator(
+    settings_validator_builder_t* builder, char const* key);
+TAMO_SETTINGS_EXPORT int validator_builder_set_boolean_validator(
+    settings_validator_builder_t* builder, char const* key);
+TAMO_SETTINGS_EXPORT int validator_builder_set_double_validator(
+    settings_validator_builder_t* builder, char const* key);
+TAMO_SETTINGS_EXPORT int validator_builder_allow_unknown_keys(
+    settings_validator_builder_t* builder, int allow);
+/* Adds the rows in array order; the first failing row ends the call with its
+ * status and the rows before it stay added. A row with a NULL text fails with
+ * SETTINGS_UNKNOWN_ERROR. A count of 0 or less adds nothing. */
+TAMO_SETTINGS_EXPORT int validator_builder_set_fixed_value_validator(
+    settings_validator_builder_t* builder, char const* key, settings_fixed_value_t const* rows,
+    int rowCount);
+TAMO_SETTINGS_EXPORT int validator_builder_set_dirname_validator(
+    settings_validator_builder_t* builder, char const* key, int skipPathCheck);
+
+TAMO_SETTINGS_EXPORT void key_mapper_free(settings_key_mapper_t* keyMapper);
+/* A new builder without mappings; NULL when out of memory. */
+TAMO_SETTINGS_EXPORT settings_key_mapper_builder_t* key_mapper_builder_create(void);
+TAMO_SETTINGS_EXPORT void key_mapper_builder_free(settings_key_mapper_builder_t* builder);
+/* *keyMapper: a snapshot of the builder's mappings, independent of the builder. */
+TAMO_SETTINGS_EXPORT int key_mapper_builder_create_key_mapper(
+    settings_key_mapper_builder_t* builder, settings_key_mapper_t** keyMapper);
+/* Maps the key from to to; the mapping added last is tried first. */
+TAMO_SETTINGS_EXPORT int key_mapper_builder_map(settings_key_mapper_builder_t* builder,
+                                                char const* from, char const* to,
+                                                int caseSensitive);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAMO_SETTINGS_H */

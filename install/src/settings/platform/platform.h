@@ -1,0 +1,62 @@
+// The thin layer of Linux system calls: one function per call, no logic,
+// results and errno exactly as the call left them.
+#ifndef TAMO_SETTINGS_PLATFORM_PLATFORM_H
+#define TAMO_SETTINGS_PLATFORM_PLATFORM_H
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <utility>
+
+namespace settings_impl {
+
+class Filename;
+
+namespace platform {
+
+// File name limits of the platform; Linux has none the library must enforce.
+void verifyFilenameLength(std::string const& name);
+void verifyFilenameComponent(std::string const& component);
+// The working directory; raises UNKNOWN_ERROR (200) when it cannot be read.
+std::string getCurDir();
+
+void closeStdioHandle(FILE* stream);  // fclose unless null
+void closeIoHandle(int fd);           // close unless -1
+
+// open(path, O_WRONLY | O_CREAT | O_EXCL, 0644)
+int createFile(Filename const& name, std::nothrow_t const&);
+FILE* fopen(Filename const& name, char const* mode, std::nothrow_t const&);
+FILE* freopen(Filename const& name, char const* mode, FILE* stream, std::nothrow_t const&);
+int rmdir(Filename const& name, std::nothrow_t const&);
+int mkdir(Filename const& name, std::nothrow_t const&);  // mode 0700
+int remove(Filename const& name, std::nothrow_t const&);
+bool fileExist(Filename const& name, std::nothrow_t const&);  // stat succeeds
+// mkstemp on "/tmp/XXXXXX": the descriptor (or -1) and the name it left.
+std::pair<int, std::string> createTempFile(std::nothrow_t const&);
+
+// Calls the safe replacement of a file needs. Descriptors are opened with
+// O_CLOEXEC.
+int open(Filename const& name, int flags, std::nothrow_t const&);
+int openExclusive(Filename const& name, mode_t mode, std::nothrow_t const&);
+int openDirectory(Filename const& name, std::nothrow_t const&);  // O_RDONLY | O_DIRECTORY
+int close(int fd, std::nothrow_t const&);
+ssize_t write(int fd, void const* data, size_t size, std::nothrow_t const&);
+int fsync(int fd, std::nothrow_t const&);
+int ftruncate(int fd, off_t size, std::nothrow_t const&);
+int fstat(int fd, struct stat& result, std::nothrow_t const&);
+int stat(Filename const& name, struct stat& result, std::nothrow_t const&);
+int lstat(Filename const& name, struct stat& result, std::nothrow_t const&);
+int fchmod(int fd, mode_t mode, std::nothrow_t const&);
+int fchown(int fd, uid_t owner, gid_t group, std::nothrow_t const&);
+int rename(Filename const& from, Filename const& to, std::nothrow_t const&);
+int unlink(Filename const& name, std::nothrow_t const&);
+// realpath: every link resolved; false with errno set when it fails.
+bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&);
+
+}  // namespace platform
+}  // namespace settings_impl
+
+#endif  // TAMO_SETTINGS_PLATFORM_PLATFORM_H

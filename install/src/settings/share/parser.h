@@ -1,0 +1,85 @@
+// The plain-text settings format: "key=value" lines, read from a file or a
+// string into a new configuration.
+#ifndef TAMO_SETTINGS_SHARE_PARSER_H
+#define TAMO_SETTINGS_SHARE_PARSER_H
+
+#include <memory>
+#include <string>
+
+#include "config.h"
+#include "filename.h"
+
+namespace settings_impl {
+
+class ConfigValidator;
+class KeyMapper;
+
+class IConfigParser {
+ public:
+  virtual ~IConfigParser() = default;
+  virtual void setValidator(ConfigValidator const* validator) = 0;
+  virtual void setKeyMapper(KeyMapper const* keyMapper) = 0;
+  virtual void setErrorListener(IParserErrorListener* listener) = 0;
+  virtual void setFailFast(bool failFast) = 0;
+  virtual void setAllowKeysWithoutValues(bool allow) = 0;
+  // A new configuration the caller owns, or null when failFast is on and a
+  // line was refused. Source failures raise settings::Exception before any
+  // line is read: OPEN_FILE_ERROR (304), READ_FILE_ERROR (307),
+  // FILE_TOO_BIG_ERROR (315), BUFFER_ENCODING_ERROR (314).
+  virtual IConfig* parse() = 0;
+};
+
+// "line N; char M", both counted from 1.
+std::string formatCursor(IParserCursor const& cursor);
+
+// Counts the messages it receives and passes them on to listener, if any.
+class ParserErrorCounter : public IParserErrorListener {
+ public:
+  explicit ParserErrorCounter(IParserErrorListener* listener) : listener(listener) {}
+  void onError(IParserCursor const& cursor, char const* message) override;
+
+  int errorCount = 0;
+  IParserErrorListener* listener;
+};
+
+class PlainTextFileConfigParser : public IConfigParser {
+ public:
+  // A text source.
+  class IBuffer {
+   public:
+    virtual ~IBuffer() = default;
+    // Replaces contents with the whole text, or raises settings::Exception.
+    virtual void getContents(std::string& contents) const = 0;
+  };
+  class Cursor : public IParserCursor {};
+
+  PlainTextFileConfigParser();
+  // The name should be canonical; the file is read only when parse runs.
+  explicit PlainTextFileConfigParser(Filename const& file);
+  explicit PlainTextFileConfigParser(std::string const& text);
+  ~PlainTextFileConfigParser() override;
+
+  // Settings back to their defaults; the source stays.
+  void init();
+  void setSourceFile(Filename const& file);
+  void setSourceBuffer(std::string const& text);
+
+  void setValidator(ConfigValidator const* validator) override;
+  void setKeyMapper(KeyMapper const* keyMapper) override;
+  void setErrorListener(IParserErrorListener* listener) override;
+  void setFailFast(bool failFast) override;
+  void setAllowKeysWithoutValues(bool allow) override;
+  IConfig* parse() override;
+
+ private:
+  ConfigValidator const* validator;
+  KeyMapper const* keyMapper;
+  IParserErrorListener* errorListener;
+  bool failFast;
+  bool allowKeysWithoutValues;
+  std::unique_ptr<IBuffer> buffer;
+};
+
+}  // namespace settings_impl
+
+#endif  // TAMO_SETTINGS_SHARE_PARSER_H

@@ -1,0 +1,2 @@
+// The C boundary.
+#include <tamo/settings.h>
