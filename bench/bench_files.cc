@@ -1,0 +1,89 @@
+#include "bench_files.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace tamo_bench {
+namespace {
+
+constexpr std::uint64_t kLargeSeed = 42;
+constexpr std::uint64_t kHalfSeed = 4242;
+
+std::string makeScratchDirectory() {
+  char const* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/tamo-bench-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (::mkdtemp(name.data()) == nullptr) {
+    throw std::runtime_error("cannot create a directory like " + pattern);
+  }
+  return name.data();
+}
+
+int removeEntry(char const* path, struct stat const*, int, struct FTW*) {
+  return std::remove(path);
+}
+
+// Owns the files for the program's lifetime.
+class Scratch {
+ public:
+  Scratch() {
+    files.directory = makeScratchDirectory();
+    for (char const* subdirectory : {"export", "save", "flow"}) {
+      ::mkdir(path(subdirectory).c_str(), 0700);
+    }
+    files.largeText = makeSettingsText(kLargeFileSize, kLargeSeed);
+    files.halfText = makeSettingsText(kLargeFileSize / 2, kHalfSeed);
+    std::string const install = makeInstallText();
+    files.large = write("large.cfg", files.largeText.text);
+    files.half = write("half.cfg", files.halfText.text);
+    files.small = write("install.properties", install);
+    files.largeKeyFile = write("large.ini", withGroupHeader(files.largeText.text));
+    files.halfKeyFile = write("half.ini", withGroupHeader(files.halfText.text));
+    files.smallKeyFile = write("install.ini", withGroupHeader(install));
+    files.exportLarge = path("export/large.cfg");
+    files.exportSmall = path("export/small.cfg");
+    files.saveLarge = path("save/large.ini");
+    files.saveSmall = path("save/small.ini");
+    files.flowSystem = write("flow/system.cfg", files.largeText.text);
+    files.flowInput = write("flow/install.properties", install);
+  }
+  ~Scratch() { ::nftw(files.directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+  Scratch(Scratch const&) = delete;
+  Scratch& operator=(Scratch const&) = delete;
+
+  BenchFiles files;
+
+ private:
+  std::string path(std::string const& relative) const {
+    return files.directory + "/" + relative;
+  }
+  std::string write(std::string const& relative, std::string const& contents) const {
+    std::string const full = path(relative);
+    writeWholeFile(full, contents);
+    return full;
+  }
+};
+
+}  // namespace
+
+BenchFiles const& benchFiles() {
+  static Scratch const scratch;
+  return scratch.files;
+}
+
+void writeWholeFile(std::string const& path, std::string const& contents) {
+  std::FILE* stream = std::fopen(path.c_str(), "wb");
+  if (stream == nullptr) throw std::runtime_error("cannot write " + path);
+  bool const written = std::fwrite(contents.data(), 1, contents.size(), stream) == contents.size();
+  if (std::fclose(stream) != 0 || !written) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace tamo_bench

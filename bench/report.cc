@@ -1,0 +1,156 @@
+#include "report.h"
+
+#include <array>
+
+namespace tamo_bench {
+namespace {
+
+// One of this library's cases and the peers' cases on the same input; null
+// where a peer does nothing comparable.
+struct Comparison {
+  char const* ours;
+  char const* inih;
+  char const* keyFileLoad;
+  char const* keyFileSave;
+  char const* floor;
+};
+
+constexpr std::array<Comparison, 8> kComparisons = {{
+    {"import/large", "inih/large", "gkeyfile_load/large", nullptr, "floor/large"},
+    {"import/large/installer", "inih/large", "gkeyfile_load/large", nullptr, "floor/large"},
+    {"import/half", "inih/half", "gkeyfile_load/half", nullptr, "floor/half"},
+    {"import/small", "inih/small", "gkeyfile_load/small", nullptr, "floor/small"},
+    {"import/small/installer", "inih/small", "gkeyfile_load/small", nullptr, "floor/small"},
+    {"export/large", nullptr, nullptr, "gkeyfile_save/large", nullptr},
+    {"export/small", nullptr, nullptr, "gkeyfile_save/small", nullptr},
+    {"installer_flow", nullptr, nullptr, nullptr, nullptr},
+}};
+
+constexpr std::array<char const*, 11> kPeerCases = {
+    "inih/large",          "inih/half",           "inih/small",          "gkeyfile_load/large",
+    "gkeyfile_load/half",  "gkeyfile_load/small", "gkeyfile_save/large", "gkeyfile_save/small",
+    "floor/large",         "floor/half",          "floor/small"};
+
+// A target: measured / reference must not exceed limit (reference null: the
+// measured value itself, in seconds).
+struct Target {
+  char const* description;
+  char const* measured;
+  char const* reference;
+  double limit;
+};
+
+constexpr std::array<Target, 10> kTargets = {{
+    {"large import no slower than inih", "import/large", "inih/large", 1.0},
+    {"large import no slower than GKeyFile load", "import/large", "gkeyfile_load/large", 1.0},
+    {"large import (installer rules) no slower than inih", "import/large/installer",
+     "inih/large", 1.0},
+    {"large import (installer rules) no slower than GKeyFile load", "import/large/installer",
+     "gkeyfile_load/large", 1.0},
+    {"large export no slower than GKeyFile save", "export/large", "gkeyfile_save/large", 1.0},
+    {"small export no slower than GKeyFile save", "export/small", "gkeyfile_save/small", 1.0},
+    {"small import under 20 us (ratio to 20 us)", "import/small", nullptr, 20e-6},
+    {"small import (installer rules) under 20 us (ratio to 20 us)", "import/small/installer",
+     nullptr, 20e-6},
+    {"twice the input at most 2 x 1.2 the time (ratio / 2)", "import/large", "import/half", 2.4},
+    {"twice the input, GKeyFile for comparison (ratio / 2)", "gkeyfile_load/large",
+     "gkeyfile_load/half", 2.4},
+}};
+
+double const* find(Medians const& medians, char const* name) {
+  if (name == nullptr) return nullptr;
+  auto const it = medians.find(name);
+  return it == medians.end() ? nullptr : &it->second;
+}
+
+void printRatio(std::FILE* out, double const* ours, double const* peer) {
+  if (ours == nullptr || peer == nullptr || *peer <= 0) {
+    std::fputs(" | -", out);
+    return;
+  }
+  std::fprintf(out, " | %.2f", *ours / *peer);
+}
+
+void printTimes(std::FILE* out, Medians const& medians) {
+  std::fputs("| case | ms | / inih | / GKeyFile load | / GKeyFile save | / floor |\n", out);
+  std::fputs("|---|---:|---:|---:|---:|---:|\n", out);
+  for (Comparison const& row : kComparisons) {
+    double const* ours = find(medians, row.ours);
+    if (ours == nullptr) continue;
+    std::fprintf(out, "| %s | %.4g", row.ours, *ours * 1e3);
+    printRatio(out, ours, find(medians, row.inih));
+    printRatio(out, ours, find(medians, row.keyFileLoad));
+    printRatio(out, ours, find(medians, row.keyFileSave));
+    printRatio(out, ours, find(medians, row.floor));
+    std::fputs(" |\n", out);
+  }
+  for (char const* peer : kPeerCases) {
+    if (double const* time = find(medians, peer)) {
+      std::fprintf(out, "| %s | %.4g | | | | |\n", peer, *time * 1e3);
+    }
+  }
+}
+
+void printVerdict(std::FILE* out, char const* description, double ratio, double limit) {
+  std::fprintf(out, "| %s | %.2f | %.2f | %s |\n", description, ratio, limit,
+               ratio <= limit ? "met" : "MISSED");
+}
+
+void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory> const& peaks) {
+  std::fputs("\n| target | ratio | limit | |\n|---|---:|---:|---|\n", out);
+  for (Target const& target : kTargets) {
+    double const* measured = find(medians, target.measured);
+    if (measured == nullptr) continue;
+    if (target.reference == nullptr) {
+      printVerdict(out, target.description, *measured / target.limit, 1.0);
+      continue;
+    }
+    double const* reference = find(medians, target.reference);
+    if (reference != nullptr && *reference > 0) {
+      printVerdict(out, target.description, *measured / *reference, target.limit);
+    }
+  }
+  long ours = -1;
+  long keyFile = -1;
+  for (PeakMemory const& peak : peaks) {
+    if (peak.name == "import/large") ours = peak.kib;
+    if (peak.name == "gkeyfile_load/large") keyFile = peak.kib;
+  }
+  if (ours >= 0 && keyFile > 0) {
+    printVerdict(out, "large import peak memory no more than GKeyFile's",
+                 static_cast<double>(ours) / static_cast<double>(keyFile), 1.0);
+  }
+}
+
+void printPeaks(std::FILE* out, std::vector<PeakMemory> const& peaks) {
+  if (peaks.empty()) return;
+  std::fputs("\n| peak memory of one operation | KiB |\n|---|---:|\n", out);
+  for (PeakMemory const& peak : peaks) {
+    std::fprintf(out, "| %s | %ld |\n", peak.name.c_str(), peak.kib);
+  }
+}
+
+}  // namespace
+
+void MedianCollector::ReportRuns(std::vector<Run> const& runs) {
+  ConsoleReporter::ReportRuns(runs);
+  for (Run const& run : runs) {
+    if (run.error_occurred) continue;
+    bool const isMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+    bool const isSingle = run.run_type == Run::RT_Iteration;
+    std::string const& name = run.run_name.function_name;
+    if (!isMedian && !(isSingle && !fromMedian[name])) continue;
+    collected[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    fromMedian[name] = isMedian;
+  }
+}
+
+void printSummary(std::FILE* out, Medians const& medians, std::vector<PeakMemory> const& peaks) {
+  std::fputs("\n", out);
+  printTimes(out, medians);
+  printPeaks(out, peaks);
+  printTargets(out, medians, peaks);
+  std::fflush(out);
+}
+
+}  // namespace tamo_bench

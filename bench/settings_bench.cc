@@ -1,0 +1,167 @@
+// Import, export and the installer's flow of this library against inih,
+// GKeyFile and the floor of reading and splitting lines; then peak memory and
+// a summary of ratios and targets. Run without arguments for five
+// repetitions per case; Google Benchmark's flags work as usual.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_files.h"
+#include "peak_memory.h"
+#include "peers.h"
+#include "report.h"
+#include "tamo_cases.h"
+
+namespace tamo_bench {
+namespace {
+
+constexpr int kDefaultRepetitions = 5;
+
+template <typename Body>
+void guarded(benchmark::State& state, Body body) {
+  try {
+    body();
+  } catch (std::exception const& e) {
+    state.SkipWithError(e.what());
+  }
+}
+
+void importCase(benchmark::State& state, std::string const& path, bool withRules) {
+  guarded(state, [&] {
+    std::unique_ptr<InstallerRules const> rules(withRules ? new InstallerRules : nullptr);
+    for (auto _ : state) benchmark::DoNotOptimize(importIntoNewContext(path.c_str(), rules.get()));
+  });
+}
+
+void exportCase(benchmark::State& state, std::string const& input, std::string const& output) {
+  guarded(state, [&] {
+    Context context;
+    context.importFile(input.c_str(), nullptr);
+    for (auto _ : state) context.exportTo(output.c_str());
+  });
+}
+
+void installerFlowCase(benchmark::State& state) {
+  BenchFiles const& files = benchFiles();
+  guarded(state, [&] {
+    InstallerRules const rules;
+    for (auto _ : state) {
+      // Every run rewrites the system file; each one starts from the
+      // generated file again.
+      state.PauseTiming();
+      writeWholeFile(files.flowSystem, files.largeText.text);
+      state.ResumeTiming();
+      benchmark::DoNotOptimize(
+          runInstallerFlow(rules, files.flowSystem.c_str(), files.flowInput.c_str()));
+    }
+  });
+}
+
+void inihCase(benchmark::State& state, std::string const& path) {
+  guarded(state, [&] {
+    for (auto _ : state) benchmark::DoNotOptimize(inihLoad(path.c_str()));
+  });
+}
+
+void keyFileLoadCase(benchmark::State& state, std::string const& path) {
+  guarded(state, [&] {
+    for (auto _ : state) benchmark::DoNotOptimize(keyFileLoadAndRead(path.c_str()));
+  });
+}
+
+void keyFileSaveCase(benchmark::State& state, std::string const& input,
+                     std::string const& output) {
+  guarded(state, [&] {
+    LoadedKeyFile const keyFile(input.c_str());
+    for (auto _ : state) keyFile.saveTo(output.c_str());
+  });
+}
+
+void floorCase(benchmark::State& state, std::string const& path) {
+  guarded(state, [&] {
+    for (auto _ : state) benchmark::DoNotOptimize(readAndSplitLines(path.c_str()));
+  });
+}
+
+template <typename Case, typename... Args>
+void add(char const* name, benchmark::TimeUnit unit, Case function, Args const&... args) {
+  benchmark::RegisterBenchmark(name, function, args...)->Unit(unit)->UseRealTime();
+}
+
+void registerCases(BenchFiles const& f) {
+  auto const ms = benchmark::kMillisecond;
+  auto const us = benchmark::kMicrosecond;
+  add("import/large", ms, importCase, f.large, false);
+  add("import/large/installer", ms, importCase, f.large, true);
+  add("import/half", ms, importCase, f.half, false);
+  add("import/small", us, importCase, f.small, false);
+  add("import/small/installer", us, importCase, f.small, true);
+  add("export/large", ms, exportCase, f.large, f.exportLarge);
+  add("export/small", us, exportCase, f.small, f.exportSmall);
+  add("installer_flow", ms, installerFlowCase);
+  add("inih/large", ms, inihCase, f.large);
+  add("inih/half", ms, inihCase, f.half);
+  add("inih/small", us, inihCase, f.small);
+  add("gkeyfile_load/large", ms, keyFileLoadCase, f.largeKeyFile);
+  add("gkeyfile_load/half", ms, keyFileLoadCase, f.halfKeyFile);
+  add("gkeyfile_load/small", us, keyFileLoadCase, f.smallKeyFile);
+  add("gkeyfile_save/large", ms, keyFileSaveCase, f.largeKeyFile, f.saveLarge);
+  add("gkeyfile_save/small", us, keyFileSaveCase, f.smallKeyFile, f.saveSmall);
+  add("floor/large", ms, floorCase, f.large);
+  add("floor/half", ms, floorCase, f.half);
+  add("floor/small", us, floorCase, f.small);
+}
+
+// Five repetitions reported as aggregates, unless the command line says
+// otherwise.
+std::vector<char*> withDefaultFlags(int argc, char** argv, std::vector<std::string>& storage) {
+  bool repetitionsGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    repetitionsGiven |= std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+  }
+  if (!repetitionsGiven) {
+    storage.push_back("--benchmark_repetitions=" + std::to_string(kDefaultRepetitions));
+    storage.push_back("--benchmark_report_aggregates_only=true");
+  }
+  std::vector<char*> args(argv, argv + argc);
+  for (std::string& flag : storage) args.push_back(flag.data());
+  args.push_back(nullptr);
+  return args;
+}
+
+int runBenchmarks(int argc, char** argv) {
+  std::vector<std::string> storage;
+  std::vector<char*> args = withDefaultFlags(argc, argv, storage);
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  BenchFiles const& files = benchFiles();
+  std::printf("inputs: %zu bytes, %zu keys, %zu comment and %zu blank lines; %zu bytes, %zu keys\n",
+              files.largeText.text.size(), files.largeText.keyLines, files.largeText.commentLines,
+              files.largeText.blankLines, files.halfText.text.size(), files.halfText.keyLines);
+  registerCases(files);
+  MedianCollector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+  printSummary(stdout, collector.medians(), measurePeaks(files));
+  return 0;
+}
+
+}  // namespace
+}  // namespace tamo_bench
+
+int main(int argc, char** argv) {
+  if (tamo_bench::isPeakMemoryChild(argc, argv)) {
+    return tamo_bench::runPeakMemoryChild(argc, argv);
+  }
+  try {
+    return tamo_bench::runBenchmarks(argc, argv);
+  } catch (std::exception const& e) {
+    std::fprintf(stderr, "tamo_bench: %s\n", e.what());
+    return 1;
+  }
+}

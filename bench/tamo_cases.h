@@ -1,0 +1,64 @@
+// This library's side of the benchmark: every operation goes through the C
+// table, as a program linking the library would call it.
+#ifndef TAMO_BENCH_TAMO_CASES_H
+#define TAMO_BENCH_TAMO_CASES_H
+
+#include <tamo/settings.h>
+
+#include <cstddef>
+#include <string>
+
+namespace tamo_bench {
+
+settings_api_t const& api();
+
+// The installer's validator and key mapper, built from its own tables.
+class InstallerRules {
+ public:
+  InstallerRules();  // std::runtime_error when a builder call fails
+  ~InstallerRules();
+  InstallerRules(InstallerRules const&) = delete;
+  InstallerRules& operator=(InstallerRules const&) = delete;
+
+  settings_validator_t const* validator() const { return validatorHandle; }
+  settings_key_mapper_t const* keyMapper() const { return keyMapperHandle; }
+
+ private:
+  settings_validator_t* validatorHandle = nullptr;
+  settings_key_mapper_t* keyMapperHandle = nullptr;
+};
+
+// An owned context.
+class Context {
+ public:
+  Context();  // std::bad_alloc when the library cannot make one
+  ~Context();
+  Context(Context const&) = delete;
+  Context& operator=(Context const&) = delete;
+
+  settings_context_t* get() const { return context; }
+  // Imports with fail-fast off and keys without values refused, the
+  // installer's settings; rules may be null. Throws std::runtime_error for
+  // any status but 0.
+  void importFile(char const* path, InstallerRules const* rules);
+  void exportTo(char const* path);  // std::runtime_error for any status but 0
+  std::size_t keyCount() const;
+
+ private:
+  settings_context_t* context;
+};
+
+// A new context importing path, freed before returning; returns whether it
+// held any key.
+bool importIntoNewContext(char const* path, InstallerRules const* rules);
+
+// The installer's run through the table, with its checks and in its order,
+// on the given paths and without its logging: the system file, then the
+// input file, then the export to the system file, then the four keys read as
+// integers. Returns how many of the four keys read; throws
+// std::runtime_error where the installer would stop.
+int runInstallerFlow(InstallerRules const& rules, char const* systemFile, char const* inputFile);
+
+}  // namespace tamo_bench
+
+#endif  // TAMO_BENCH_TAMO_CASES_H
