@@ -17,8 +17,8 @@ constexpr std::uint64_t kHalfSeed = 4242;
 
 std::string makeScratchDirectory() {
   char const* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/tamo-bench-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tamo-bench-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (::mkdtemp(name.data()) == nullptr) {
@@ -62,9 +62,7 @@ class Scratch {
   BenchFiles files;
 
  private:
-  std::string path(std::string const& relative) const {
-    return files.directory + "/" + relative;
-  }
+  std::string path(std::string const& relative) const { return files.directory + "/" + relative; }
   std::string write(std::string const& relative, std::string const& contents) const {
     std::string const full = path(relative);
     writeWholeFile(full, contents);
@@ -81,9 +79,11 @@ BenchFiles const& benchFiles() {
 
 void writeWholeFile(std::string const& path, std::string const& contents) {
   std::FILE* stream = std::fopen(path.c_str(), "wb");
-  if (stream == nullptr) throw std::runtime_error("cannot write " + path);
+  if (stream == nullptr)
+    throw std::runtime_error("cannot write " + path);
   bool const written = std::fwrite(contents.data(), 1, contents.size(), stream) == contents.size();
-  if (std::fclose(stream) != 0 || !written) throw std::runtime_error("cannot write " + path);
+  if (std::fclose(stream) != 0 || !written)
+    throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace tamo_bench

@@ -43,7 +43,8 @@ constexpr std::array<char const*, 4> kInstallerLines = {
 
 std::vector<std::uint32_t> shuffledNumbers(std::size_t count, Random& random) {
   std::vector<std::uint32_t> numbers(count);
-  for (std::size_t i = 0; i < count; ++i) numbers[i] = static_cast<std::uint32_t>(i);
+  for (std::size_t i = 0; i < count; ++i)
+    numbers[i] = static_cast<std::uint32_t>(i);
   for (std::size_t i = count; i > 1; --i) {
     std::swap(numbers[i - 1], numbers[random.below(static_cast<std::uint32_t>(i))]);
   }
@@ -98,11 +99,15 @@ class TextWriter {
   }
 
   bool appendLine(std::string const& line) {
-    if (result.text.size() + line.size() + kFillerRoom > size) return false;
+    if (result.text.size() + line.size() + kFillerRoom > size)
+      return false;
     result.text += line;
-    if (kind == KEY) ++result.keyLines;
-    if (kind == COMMENT) ++result.commentLines;
-    if (kind == BLANK) ++result.blankLines;
+    if (kind == KEY)
+      ++result.keyLines;
+    if (kind == COMMENT)
+      ++result.commentLines;
+    if (kind == BLANK)
+      ++result.blankLines;
     ++lineNumber;
     return true;
   }
@@ -128,7 +133,8 @@ class TextWriter {
 }  // namespace
 
 SettingsText makeSettingsText(std::size_t size, std::uint64_t seed) {
-  if (size < 4 * kFillerRoom) throw std::invalid_argument("settings text too small");
+  if (size < 4 * kFillerRoom)
+    throw std::invalid_argument("settings text too small");
   return TextWriter(size, seed).take();
 }
 
@@ -139,7 +145,9 @@ std::string makeInstallText() {
          "WEB_TAMO_SECURITY_LEVEL=vh\n";
 }
 
-char const* groupName() { return "settings"; }
+char const* groupName() {
+  return "settings";
+}
 
 std::string withGroupHeader(std::string const& text) {
   return std::string("[") + groupName() + "]\n" + text;

@@ -14,7 +14,8 @@ namespace {
 std::vector<std::string> linesOf(std::string const& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
   return lines;
 }
 
@@ -56,7 +57,9 @@ TEST(SettingsText, SameSeedSameBytesOtherSeedOtherBytes) {
 
 class LargeSettingsText : public testing::Test {
  protected:
-  static void SetUpTestSuite() { generated = new SettingsText(makeSettingsText(kLargeFileSize, 42)); }
+  static void SetUpTestSuite() {
+    generated = new SettingsText(makeSettingsText(kLargeFileSize, 42));
+  }
   static void TearDownTestSuite() { delete generated; }
   static SettingsText* generated;
 };
@@ -65,7 +68,8 @@ SettingsText* LargeSettingsText::generated = nullptr;
 TEST_F(LargeSettingsText, HoldsAboutTwentyFourThousandDistinctShuffledKeys) {
   std::vector<std::string> keys;
   for (std::string const& line : linesOf(generated->text)) {
-    if (!isBlank(line) && line[0] != '#') keys.push_back(keyOf(line));
+    if (!isBlank(line) && line[0] != '#')
+      keys.push_back(keyOf(line));
   }
   EXPECT_EQ(keys.size(), generated->keyLines);
   EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size());
@@ -81,7 +85,8 @@ TEST_F(LargeSettingsText, HasAboutFivePercentCommentsAndThreePercentBlankLines) 
 }
 
 TEST_F(LargeSettingsText, KeepsEveryLineShortEnoughForTheLineLimitedPeer) {
-  for (std::string const& line : linesOf(generated->text)) ASSERT_LT(line.size(), 199u) << line;
+  for (std::string const& line : linesOf(generated->text))
+    ASSERT_LT(line.size(), 199u) << line;
 }
 
 TEST_F(LargeSettingsText, CarriesTheInstallerKeysInOtherCase) {
@@ -93,7 +98,8 @@ TEST_F(LargeSettingsText, CarriesTheInstallerKeysInOtherCase) {
 
 TEST(InstallText, HoldsTheFourInstallerKeysOnFourLines) {
   std::vector<std::string> keys;
-  for (std::string const& line : linesOf(makeInstallText())) keys.push_back(keyOf(line));
+  for (std::string const& line : linesOf(makeInstallText()))
+    keys.push_back(keyOf(line));
   EXPECT_EQ(keys, (std::vector<std::string>{"AUTO_UPDATE", "WEB_ANALYTICS", "web_tamo",
                                             "WEB_TAMO_SECURITY_LEVEL"}));
 }

@@ -29,14 +29,22 @@ struct Operation {
   bool keyFileInput;  // reads the variant with a group header
 };
 
-void importPlain(char const* path) { importIntoNewContext(path, nullptr); }
+void importPlain(char const* path) {
+  importIntoNewContext(path, nullptr);
+}
 void importWithRules(char const* path) {
   InstallerRules const rules;
   importIntoNewContext(path, &rules);
 }
-void keyFileLoad(char const* path) { keyFileLoadAndRead(path); }
-void inih(char const* path) { inihLoad(path); }
-void floor(char const* path) { readAndSplitLines(path); }
+void keyFileLoad(char const* path) {
+  keyFileLoadAndRead(path);
+}
+void inih(char const* path) {
+  inihLoad(path);
+}
+void floor(char const* path) {
+  readAndSplitLines(path);
+}
 
 constexpr std::array<Operation, 5> kOperations = {{
     {"import/large", importPlain, false},
@@ -56,7 +64,8 @@ long maxResidentKib() {
 // answer from a pipe.
 long measureInChild(char const* operation, std::string const& path) {
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
+  if (::pipe(pipeEnds) != 0)
+    throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
@@ -74,7 +83,8 @@ long measureInChild(char const* operation, std::string const& path) {
   ssize_t const got = spawned == 0 ? ::read(pipeEnds[0], answer, sizeof answer - 1) : -1;
   ::close(pipeEnds[0]);
   int status = 0;
-  if (spawned == 0) ::waitpid(child, &status, 0);
+  if (spawned == 0)
+    ::waitpid(child, &status, 0);
   if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error(std::string("peak memory child failed for ") + operation);
   }
@@ -83,7 +93,8 @@ long measureInChild(char const* operation, std::string const& path) {
 
 long medianInChildren(Operation const& operation, std::string const& path) {
   std::array<long, kChildrenPerCase> samples{};
-  for (long& sample : samples) sample = measureInChild(operation.name, path);
+  for (long& sample : samples)
+    sample = measureInChild(operation.name, path);
   std::sort(samples.begin(), samples.end());
   return samples[kChildrenPerCase / 2];
 }
@@ -96,7 +107,8 @@ bool isPeakMemoryChild(int argc, char** argv) {
 
 int runPeakMemoryChild(int /*argc*/, char** argv) {
   for (Operation const& operation : kOperations) {
-    if (std::strcmp(operation.name, argv[2]) != 0) continue;
+    if (std::strcmp(operation.name, argv[2]) != 0)
+      continue;
     try {
       long const before = maxResidentKib();
       operation.run(argv[3]);

@@ -25,14 +25,16 @@ int storeEntry(void* user, char const* /*section*/, char const* name, char const
 
 [[noreturn]] void failWith(char const* what, GError* error) {
   std::string message = std::string(what) + ": " + (error != nullptr ? error->message : "?");
-  if (error != nullptr) g_error_free(error);
+  if (error != nullptr)
+    g_error_free(error);
   throw std::runtime_error(message);
 }
 
 class Descriptor {
  public:
   explicit Descriptor(char const* path) : fd(::open(path, O_RDONLY | O_CLOEXEC)) {
-    if (fd < 0) throw std::runtime_error(std::string("cannot open ") + path);
+    if (fd < 0)
+      throw std::runtime_error(std::string("cannot open ") + path);
   }
   ~Descriptor() { ::close(fd); }
   Descriptor(Descriptor const&) = delete;
@@ -40,12 +42,14 @@ class Descriptor {
 
   std::vector<char> readAll() const {
     struct stat status;
-    if (::fstat(fd, &status) != 0) throw std::runtime_error("fstat failed");
+    if (::fstat(fd, &status) != 0)
+      throw std::runtime_error("fstat failed");
     std::vector<char> bytes(static_cast<std::size_t>(status.st_size));
     std::size_t done = 0;
     while (done < bytes.size()) {
       ssize_t const got = ::read(fd, bytes.data() + done, bytes.size() - done);
-      if (got <= 0) throw std::runtime_error("read failed");
+      if (got <= 0)
+        throw std::runtime_error("read failed");
       done += static_cast<std::size_t>(got);
     }
     return bytes;
@@ -77,17 +81,21 @@ LoadedKeyFile::LoadedKeyFile(char const* path) : keyFile(g_key_file_new()) {
   }
 }
 
-LoadedKeyFile::~LoadedKeyFile() { g_key_file_free(keyFile); }
+LoadedKeyFile::~LoadedKeyFile() {
+  g_key_file_free(keyFile);
+}
 
 std::size_t LoadedKeyFile::readEveryValue() const {
   GError* error = nullptr;
   gsize count = 0;
   gchar** keys = g_key_file_get_keys(keyFile, groupName(), &count, &error);
-  if (keys == nullptr) failWith("g_key_file_get_keys", error);
+  if (keys == nullptr)
+    failWith("g_key_file_get_keys", error);
   std::size_t read = 0;
   for (gsize i = 0; i < count; ++i) {
     gchar* value = g_key_file_get_value(keyFile, groupName(), keys[i], nullptr);
-    if (value != nullptr) ++read;
+    if (value != nullptr)
+      ++read;
     g_free(value);
   }
   g_strfreev(keys);
@@ -96,12 +104,14 @@ std::size_t LoadedKeyFile::readEveryValue() const {
 
 void LoadedKeyFile::saveTo(char const* path) const {
   GError* error = nullptr;
-  if (!g_key_file_save_to_file(keyFile, path, &error)) failWith("g_key_file_save_to_file", error);
+  if (!g_key_file_save_to_file(keyFile, path, &error))
+    failWith("g_key_file_save_to_file", error);
 }
 
 std::size_t readAndSplitLines(char const* path) {
   std::vector<char> const bytes = Descriptor(path).readAll();
-  if (bytes.empty()) return 1;
+  if (bytes.empty())
+    return 1;
   char const* position = bytes.data();
   char const* const end = position + bytes.size();
   std::size_t lines = 1;

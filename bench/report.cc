@@ -27,9 +27,9 @@ constexpr std::array<Comparison, 8> kComparisons = {{
 }};
 
 constexpr std::array<char const*, 11> kPeerCases = {
-    "inih/large",          "inih/half",           "inih/small",          "gkeyfile_load/large",
-    "gkeyfile_load/half",  "gkeyfile_load/small", "gkeyfile_save/large", "gkeyfile_save/small",
-    "floor/large",         "floor/half",          "floor/small"};
+    "inih/large",         "inih/half",           "inih/small",          "gkeyfile_load/large",
+    "gkeyfile_load/half", "gkeyfile_load/small", "gkeyfile_save/large", "gkeyfile_save/small",
+    "floor/large",        "floor/half",          "floor/small"};
 
 // A target: measured / reference must not exceed limit (reference null: the
 // measured value itself, in seconds).
@@ -43,8 +43,8 @@ struct Target {
 constexpr std::array<Target, 10> kTargets = {{
     {"large import no slower than inih", "import/large", "inih/large", 1.0},
     {"large import no slower than GKeyFile load", "import/large", "gkeyfile_load/large", 1.0},
-    {"large import (installer rules) no slower than inih", "import/large/installer",
-     "inih/large", 1.0},
+    {"large import (installer rules) no slower than inih", "import/large/installer", "inih/large",
+     1.0},
     {"large import (installer rules) no slower than GKeyFile load", "import/large/installer",
      "gkeyfile_load/large", 1.0},
     {"large export no slower than GKeyFile save", "export/large", "gkeyfile_save/large", 1.0},
@@ -58,7 +58,8 @@ constexpr std::array<Target, 10> kTargets = {{
 }};
 
 double const* find(Medians const& medians, char const* name) {
-  if (name == nullptr) return nullptr;
+  if (name == nullptr)
+    return nullptr;
   auto const it = medians.find(name);
   return it == medians.end() ? nullptr : &it->second;
 }
@@ -76,7 +77,8 @@ void printTimes(std::FILE* out, Medians const& medians) {
   std::fputs("|---|---:|---:|---:|---:|---:|\n", out);
   for (Comparison const& row : kComparisons) {
     double const* ours = find(medians, row.ours);
-    if (ours == nullptr) continue;
+    if (ours == nullptr)
+      continue;
     std::fprintf(out, "| %s | %.4g", row.ours, *ours * 1e3);
     printRatio(out, ours, find(medians, row.inih));
     printRatio(out, ours, find(medians, row.keyFileLoad));
@@ -100,7 +102,8 @@ void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory
   std::fputs("\n| target | ratio | limit | |\n|---|---:|---:|---|\n", out);
   for (Target const& target : kTargets) {
     double const* measured = find(medians, target.measured);
-    if (measured == nullptr) continue;
+    if (measured == nullptr)
+      continue;
     if (target.reference == nullptr) {
       printVerdict(out, target.description, *measured / target.limit, 1.0);
       continue;
@@ -113,8 +116,10 @@ void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory
   long ours = -1;
   long keyFile = -1;
   for (PeakMemory const& peak : peaks) {
-    if (peak.name == "import/large") ours = peak.kib;
-    if (peak.name == "gkeyfile_load/large") keyFile = peak.kib;
+    if (peak.name == "import/large")
+      ours = peak.kib;
+    if (peak.name == "gkeyfile_load/large")
+      keyFile = peak.kib;
   }
   if (ours >= 0 && keyFile > 0) {
     printVerdict(out, "large import peak memory no more than GKeyFile's",
@@ -123,7 +128,8 @@ void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory
 }
 
 void printPeaks(std::FILE* out, std::vector<PeakMemory> const& peaks) {
-  if (peaks.empty()) return;
+  if (peaks.empty())
+    return;
   std::fputs("\n| peak memory of one operation | KiB |\n|---|---:|\n", out);
   for (PeakMemory const& peak : peaks) {
     std::fprintf(out, "| %s | %ld |\n", peak.name.c_str(), peak.kib);
@@ -135,11 +141,13 @@ void printPeaks(std::FILE* out, std::vector<PeakMemory> const& peaks) {
 void MedianCollector::ReportRuns(std::vector<Run> const& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (Run const& run : runs) {
-    if (run.error_occurred) continue;
+    if (run.error_occurred)
+      continue;
     bool const isMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
     bool const isSingle = run.run_type == Run::RT_Iteration;
     std::string const& name = run.run_name.function_name;
-    if (!isMedian && !(isSingle && !fromMedian[name])) continue;
+    if (!isMedian && !(isSingle && !fromMedian[name]))
+      continue;
     collected[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     fromMedian[name] = isMedian;
   }

@@ -33,7 +33,8 @@ void guarded(benchmark::State& state, Body body) {
 void importCase(benchmark::State& state, std::string const& path, bool withRules) {
   guarded(state, [&] {
     std::unique_ptr<InstallerRules const> rules(withRules ? new InstallerRules : nullptr);
-    for (auto _ : state) benchmark::DoNotOptimize(importIntoNewContext(path.c_str(), rules.get()));
+    for (auto _ : state)
+      benchmark::DoNotOptimize(importIntoNewContext(path.c_str(), rules.get()));
   });
 }
 
@@ -41,7 +42,8 @@ void exportCase(benchmark::State& state, std::string const& input, std::string c
   guarded(state, [&] {
     Context context;
     context.importFile(input.c_str(), nullptr);
-    for (auto _ : state) context.exportTo(output.c_str());
+    for (auto _ : state)
+      context.exportTo(output.c_str());
   });
 }
 
@@ -63,27 +65,30 @@ void installerFlowCase(benchmark::State& state) {
 
 void inihCase(benchmark::State& state, std::string const& path) {
   guarded(state, [&] {
-    for (auto _ : state) benchmark::DoNotOptimize(inihLoad(path.c_str()));
+    for (auto _ : state)
+      benchmark::DoNotOptimize(inihLoad(path.c_str()));
   });
 }
 
 void keyFileLoadCase(benchmark::State& state, std::string const& path) {
   guarded(state, [&] {
-    for (auto _ : state) benchmark::DoNotOptimize(keyFileLoadAndRead(path.c_str()));
+    for (auto _ : state)
+      benchmark::DoNotOptimize(keyFileLoadAndRead(path.c_str()));
   });
 }
 
-void keyFileSaveCase(benchmark::State& state, std::string const& input,
-                     std::string const& output) {
+void keyFileSaveCase(benchmark::State& state, std::string const& input, std::string const& output) {
   guarded(state, [&] {
     LoadedKeyFile const keyFile(input.c_str());
-    for (auto _ : state) keyFile.saveTo(output.c_str());
+    for (auto _ : state)
+      keyFile.saveTo(output.c_str());
   });
 }
 
 void floorCase(benchmark::State& state, std::string const& path) {
   guarded(state, [&] {
-    for (auto _ : state) benchmark::DoNotOptimize(readAndSplitLines(path.c_str()));
+    for (auto _ : state)
+      benchmark::DoNotOptimize(readAndSplitLines(path.c_str()));
   });
 }
 
@@ -128,7 +133,8 @@ std::vector<char*> withDefaultFlags(int argc, char** argv, std::vector<std::stri
     storage.push_back("--benchmark_report_aggregates_only=true");
   }
   std::vector<char*> args(argv, argv + argc);
-  for (std::string& flag : storage) args.push_back(flag.data());
+  for (std::string& flag : storage)
+    args.push_back(flag.data());
   args.push_back(nullptr);
   return args;
 }
@@ -138,7 +144,8 @@ int runBenchmarks(int argc, char** argv) {
   std::vector<char*> args = withDefaultFlags(argc, argv, storage);
   int count = static_cast<int>(args.size()) - 1;
   benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+    return 1;
   BenchFiles const& files = benchFiles();
   std::printf("inputs: %zu bytes, %zu keys, %zu comment and %zu blank lines; %zu bytes, %zu keys\n",
               files.largeText.text.size(), files.largeText.keyLines, files.largeText.commentLines,

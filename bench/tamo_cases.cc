@@ -41,7 +41,8 @@ std::array<FixedValueRule, 4> installerRules() {
 
 settings_validator_t* makeInstallerValidator() {
   settings_validator_builder_t* builder = api().validator_builder_create();
-  if (builder == nullptr) throw std::bad_alloc();
+  if (builder == nullptr)
+    throw std::bad_alloc();
   settings_validator_t* validator = nullptr;
   int status = SETTINGS_NO_ERROR;
   for (FixedValueRule const& rule : installerRules()) {
@@ -50,7 +51,8 @@ settings_validator_t* makeInstallerValidator() {
                                                                  rule.rowCount);
     }
   }
-  if (status == SETTINGS_NO_ERROR) status = api().validator_builder_allow_unknown_keys(builder, 1);
+  if (status == SETTINGS_NO_ERROR)
+    status = api().validator_builder_allow_unknown_keys(builder, 1);
   if (status == SETTINGS_NO_ERROR) {
     status = api().validator_builder_create_validator(builder, &validator);
   }
@@ -61,7 +63,8 @@ settings_validator_t* makeInstallerValidator() {
 
 settings_key_mapper_t* makeInstallerKeyMapper() {
   settings_key_mapper_builder_t* builder = api().key_mapper_builder_create();
-  if (builder == nullptr) throw std::bad_alloc();
+  if (builder == nullptr)
+    throw std::bad_alloc();
   settings_key_mapper_t* keyMapper = nullptr;
   int status = SETTINGS_NO_ERROR;
   for (FixedValueRule const& rule : installerRules()) {
@@ -118,10 +121,13 @@ InstallerRules::~InstallerRules() {
 }
 
 Context::Context() : context(api().context_create()) {
-  if (context == nullptr) throw std::bad_alloc();
+  if (context == nullptr)
+    throw std::bad_alloc();
 }
 
-Context::~Context() { api().context_free(context); }
+Context::~Context() {
+  api().context_free(context);
+}
 
 void Context::importFile(char const* path, InstallerRules const* rules) {
   check(importAsInstaller(*this, path, rules), "context_import_from_file");
@@ -159,13 +165,15 @@ int runInstallerFlow(InstallerRules const& rules, char const* systemFile, char c
   int empty = 1;
   check(api().context_is_empty(context.get(), &empty), "context_is_empty");
   if (empty == 0) {
-    if (!ownerMay(systemFile, S_IWUSR)) throw std::runtime_error("system file not writable");
+    if (!ownerMay(systemFile, S_IWUSR))
+      throw std::runtime_error("system file not writable");
     context.exportTo(systemFile);
   }
   int keysRead = 0;
   for (FixedValueRule const& rule : installerRules()) {
     int value = 0;
-    if (api().context_get_integer_value(context.get(), rule.key, &value) == 0) ++keysRead;
+    if (api().context_get_integer_value(context.get(), rule.key, &value) == 0)
+      ++keysRead;
   }
   return keysRead;
 }
