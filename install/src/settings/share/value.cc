@@ -37,8 +37,8 @@ bool startsWith(std::string const& s, char const* prefix) {
   return s.rfind(prefix, 0) == 0;
 }
 
-// Only these count as leading blanks; CR and FF are left for the stream,
-// which skips them before a decimal number but not before a prefixed one.
+// Only these count as leading blanks. CR and FF stay: a text that starts
+// with one is read in decimal, and the stream skips them before the number.
 void stripLeadingBlanks(std::string& s) {
   s.erase(0, s.find_first_not_of(" \t\n\v"));
 }
