@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -61,6 +62,10 @@ struct TokenizeCase {
   bool absolute;
 };
 
+void PrintTo(TokenizeCase const& row, std::ostream* out) {
+  *out << row.description;
+}
+
 class TokenizeTest : public testing::TestWithParam<TokenizeCase> {};
 
 TEST_P(TokenizeTest, CutsAtBothSeparatorsWithoutVoidComponents) {
@@ -101,6 +106,10 @@ struct CanonicalCase {
   char const* text;
   char const* expected;
 };
+
+void PrintTo(CanonicalCase const& row, std::ostream* out) {
+  *out << row.description;
+}
 
 class CanonicalizeTest : public testing::TestWithParam<CanonicalCase> {
  protected:

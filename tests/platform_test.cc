@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "share/filename.h"
@@ -40,6 +41,10 @@ struct OpenCase {
   char const* description;
   std::function<bool(TempDir const&)> opensCloseOnExec;
 };
+
+void PrintTo(OpenCase const& row, std::ostream* out) {
+  *out << row.description;
+}
 
 class CloseOnExecTest : public testing::TestWithParam<OpenCase> {};
 

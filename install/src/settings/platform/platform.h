@@ -1,5 +1,7 @@
 // The thin layer of Linux system calls: one function per call, no logic,
-// results and errno exactly as the call left them.
+// results and errno exactly as the call left them. Every stream and
+// descriptor opened here is close-on-exec, so that programs the hosting
+// process starts do not inherit the library's files.
 #ifndef TAMO_SETTINGS_PLATFORM_PLATFORM_H
 #define TAMO_SETTINGS_PLATFORM_PLATFORM_H
 
@@ -26,11 +28,9 @@ std::string getCurDir();
 void closeStdioHandle(FILE* stream);  // fclose unless null
 void closeIoHandle(int fd);           // close unless -1
 
-// Streams and descriptors are opened close-on-exec: a program that the
-// hosting process starts must not inherit the library's files.
-
 // open(path, O_WRONLY | O_CREAT | O_EXCL, 0644)
 int createFile(Filename const& name, std::nothrow_t const&);
+// A null or overlong mode fails with EINVAL.
 FILE* fopen(Filename const& name, char const* mode, std::nothrow_t const&);
 FILE* freopen(Filename const& name, char const* mode, FILE* stream, std::nothrow_t const&);
 int rmdir(Filename const& name, std::nothrow_t const&);

@@ -119,12 +119,9 @@ TempFile::TempFile() : name(""), file(nullptr) {
 // reached it, so it is reported as WRITE_FILE_ERROR; a file being removed has
 // nothing left to lose.
 void TempFile::close(bool removeFile) {
-  StdioHandle taken = std::move(file);
+  FILE* const stream = file.isOwned() ? file.release() : nullptr;
   file = StdioHandle(nullptr);
-  bool closedWell = true;
-  if (taken.isOwned() && taken.get() != nullptr) {
-    closedWell = platform::fclose(taken.release(), std::nothrow) == 0;
-  }
+  bool const closedWell = stream == nullptr || platform::fclose(stream, std::nothrow) == 0;
   if (removeFile) {
     remove(name);
   } else if (!closedWell) {
