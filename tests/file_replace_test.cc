@@ -94,6 +94,10 @@ struct TextCase {
   std::string text;
 };
 
+void PrintTo(TextCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class ExactBytes : public testing::TestWithParam<TextCase> {
  protected:
   TempDir dir;
@@ -125,6 +129,10 @@ struct ModeCase {
   mode_t mode;
 };
 
+void PrintTo(ModeCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class ExistingMode : public testing::TestWithParam<ModeCase> {};
 
 // The umask must not reach a file that already exists.
@@ -152,6 +160,10 @@ struct UmaskCase {
   mode_t umask;
   unsigned expectedMode;
 };
+
+void PrintTo(UmaskCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class NewFileMode : public testing::TestWithParam<UmaskCase> {};
 
@@ -212,6 +224,10 @@ struct RefusedCase {
   std::string (*prepare)(TempDir const& dir);
 };
 
+void PrintTo(RefusedCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class RefusedName : public testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedName, GivesOpenFileErrorAndCreatesNothing) {
@@ -264,8 +280,9 @@ INSTANTIATE_TEST_SUITE_P(Names, RefusedName,
                          [](auto const& info) { return std::string(info.param.name); });
 
 TEST(FileReplace, NoDescriptorLeftAfterAThousandFailures) {
-  TempDir dir;
-  std::string refused[] = {danglingLink(dir), directory(dir), dir.file("missing/x.cfg")};
+  TempDir linkDir, directoryDir;
+  std::string refused[] = {danglingLink(linkDir), directory(directoryDir),
+                           linkDir.file("missing/x.cfg")};
   std::size_t before = openDescriptorCount();
   for (int i = 0; i < 1000; ++i)
     ASSERT_NE(0, replace(refused[i % 3], "a=1\n"));
@@ -276,6 +293,10 @@ struct LongNameCase {
   char const* name;
   std::string fileName;  // NAME_MAX bytes, the cut for the hidden name inside a character
 };
+
+void PrintTo(LongNameCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class LongName : public testing::TestWithParam<LongNameCase> {};
 
@@ -299,7 +320,6 @@ INSTANTIATE_TEST_SUITE_P(
     Names, LongName,
     testing::Values(LongNameCase{"Ascii", std::string(255, 'a')},
                     LongNameCase{"TwoByteCharacters", repeated("\xC3\xA9", 127, "a")},
-                    LongNameCase{"ThreeByteCharacters", repeated("\xE2\x82\xAC", 85, "")},
                     LongNameCase{"FourByteCharacters", repeated("\xF0\x9F\x98\x80", 63, "abc")}),
     [](auto const& info) { return std::string(info.param.name); });
 
@@ -366,6 +386,10 @@ struct RefusalCase {
   mode_t fileMode;  // 0: no file yet
   int expectedStatus;
 };
+
+void PrintTo(RefusalCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 // The kernel, not the library, must refuse: the replacement runs in a child
 // that lost the capabilities which let root past permission bits.
