@@ -35,7 +35,7 @@ bool isContinuationByte(char c) {
 }
 
 // Cuts text to at most limit bytes without splitting a UTF-8 sequence, so
-// that the result is still a valid file name.
+// that the hidden name stays text like the name it is made from.
 std::string truncateUtf8(std::string const& text, std::size_t limit) {
   if (text.size() <= limit)
     return text;
