@@ -1,7 +1,6 @@
 #include "peak_memory.h"
 
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,10 +53,22 @@ constexpr std::array<Operation, 5> kOperations = {{
     {"floor/large", floor, false},
 }};
 
-long maxResidentKib() {
-  struct rusage usage;
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+// The high-water mark of this process image's resident set (VmHWM), which
+// starts afresh at exec; ru_maxrss would carry the spawning parent's over.
+long residentHighWaterKib() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr)
+    throw std::runtime_error("cannot read /proc/self/status");
+  char line[256];
+  long kib = -1;
+  while (kib < 0 && std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0)
+      kib = std::strtol(line + 6, nullptr, 10);
+  }
+  std::fclose(status);
+  if (kib < 0)
+    throw std::runtime_error("no VmHWM in /proc/self/status");
+  return kib;
 }
 
 // Starts this program as a child measuring one operation and reads its
@@ -110,9 +121,9 @@ int runPeakMemoryChild(int /*argc*/, char** argv) {
     if (std::strcmp(operation.name, argv[2]) != 0)
       continue;
     try {
-      long const before = maxResidentKib();
+      long const before = residentHighWaterKib();
       operation.run(argv[3]);
-      std::printf("%ld\n", maxResidentKib() - before);
+      std::printf("%ld\n", residentHighWaterKib() - before);
       return 0;
     } catch (std::exception const& e) {
       std::fprintf(stderr, "%s: %s\n", operation.name, e.what());

@@ -1,6 +1,6 @@
 // Peak memory of one operation, measured in a fresh child process of this
-// program: the growth of its resident set high-water mark (ru_maxrss) across
-// the operation, so that what the parent allocated or cached never counts.
+// program: the growth of its resident set high-water mark across the
+// operation, so that what the parent allocated or cached never counts.
 #ifndef TAMO_BENCH_PEAK_MEMORY_H
 #define TAMO_BENCH_PEAK_MEMORY_H
 

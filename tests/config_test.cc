@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -274,6 +275,47 @@ TEST(OwningMapTest, SetValueReplacesAndDeletesEarlierValue) {
   EXPECT_EQ((std::vector<std::string>{"first@1", "second@1"}), log);
   EXPECT_EQ((TrackedMap{{"k", nullptr}, {"other", nullptr}}), map);
 }
+
+struct InsertionOrderCase {
+  char const* name;
+  std::vector<char const*> keys;  // a repeated key replaces the earlier value
+};
+
+void PrintTo(InsertionOrderCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class SetValueOrder : public testing::TestWithParam<InsertionOrderCase> {};
+
+// Ascending runs take a shortcut to the end of the map; every order must
+// still give byte order and delete exactly the replaced values.
+TEST_P(SetValueOrder, KeepsByteOrderAndDeletesReplacedValues) {
+  std::vector<std::string> log;
+  TrackedMap map;
+  for (std::size_t i = 0; i < GetParam().keys.size(); ++i) {
+    auto value = std::make_unique<Tracked>(std::to_string(i), log, map);
+    setValue(map, GetParam().keys[i], value);
+  }
+  std::vector<std::string> keys;
+  for (auto const& entry : map)
+    keys.push_back(entry.first);
+  std::vector<std::string> expected(GetParam().keys.begin(), GetParam().keys.end());
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  EXPECT_EQ(expected, keys);
+  EXPECT_EQ(GetParam().keys.size() - expected.size(), log.size());
+  deleteValues(map);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, SetValueOrder,
+    testing::Values(InsertionOrderCase{"Ascending", {"A", "AB", "B", "a", "b"}},
+                    InsertionOrderCase{"Descending", {"b", "a", "B", "AB", "A"}},
+                    InsertionOrderCase{"Mixed", {"m", "a", "z", "b", "y"}},
+                    InsertionOrderCase{"RepeatedLast", {"a", "b", "b", "c", "c"}},
+                    InsertionOrderCase{"RepeatedEarlier", {"a", "b", "c", "a", "b"}},
+                    InsertionOrderCase{"PrefixAfterLonger", {"ab", "a", "abc", "b\xff", "b"}}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST(OwningMapTest, DeleteValuesEmptiesMapBeforeDeletingInKeyOrder) {
   std::vector<std::string> log;

@@ -5,6 +5,7 @@
 #define TAMO_SETTINGS_SHARE_CONFIG_H
 
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,8 +89,18 @@ using ValueMap = std::map<std::string, ConfigValue*>;
 // pointer is taken out of value, which is left null.
 template <typename Map, typename Value>
 void setValue(Map& map, char const* key, std::unique_ptr<Value>& value) {
-  auto it = map.find(key);
-  if (it == map.end()) it = map.emplace(key, nullptr).first;
+  typename Map::key_type text(key);
+  // Keys that come in ascending order, as whole configurations hand them
+  // over, go to the end without a search.
+  auto it = map.end();
+  if (map.empty() || map.key_comp()(std::prev(it)->first, text)) {
+    it = map.emplace_hint(it, std::move(text), nullptr);
+  } else {
+    it = map.lower_bound(text);
+    if (it == map.end() || map.key_comp()(text, it->first)) {
+      it = map.emplace_hint(it, std::move(text), nullptr);
+    }
+  }
   delete it->second;
   it->second = value.release();
 }

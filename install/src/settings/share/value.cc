@@ -135,6 +135,11 @@ std::string checkedText(char const* text) {
 char const* validateUtf8Sequence(char const* first, char const* last) {
   char const* position = first;
   while (position != last) {
+    // Settings texts are mostly ASCII; whole files pass through here.
+    if (static_cast<unsigned char>(*position) < 0x80) {
+      ++position;
+      continue;
+    }
     std::ptrdiff_t const length = sequenceLength(static_cast<unsigned char>(*position));
     if (length == 0 || length > last - position)
       return position;
