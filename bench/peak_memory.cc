@@ -36,6 +36,9 @@ void importWithRules(char const* path) {
   importIntoNewContext(path, &rules);
 }
 void keyFileLoad(char const* path) {
+  keyFileLoadOnly(path);
+}
+void keyFileLoadAndReadAll(char const* path) {
   keyFileLoadAndRead(path);
 }
 void inih(char const* path) {
@@ -45,10 +48,11 @@ void floor(char const* path) {
   readAndSplitLines(path);
 }
 
-constexpr std::array<Operation, 5> kOperations = {{
+constexpr std::array<Operation, 6> kOperations = {{
     {"import/large", importPlain, false},
     {"import/large/installer", importWithRules, false},
-    {"gkeyfile_load/large", keyFileLoad, true},
+    {"gkeyfile_load_only/large", keyFileLoad, true},
+    {"gkeyfile_load/large", keyFileLoadAndReadAll, true},
     {"inih/large", inih, false},
     {"floor/large", floor, false},
 }};

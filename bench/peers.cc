@@ -73,6 +73,10 @@ std::size_t keyFileLoadAndRead(char const* path) {
   return LoadedKeyFile(path).readEveryValue();
 }
 
+void keyFileLoadOnly(char const* path) {
+  LoadedKeyFile const loaded(path);
+}
+
 LoadedKeyFile::LoadedKeyFile(char const* path) : keyFile(g_key_file_new()) {
   GError* error = nullptr;
   if (!g_key_file_load_from_file(keyFile, path, G_KEY_FILE_NONE, &error)) {

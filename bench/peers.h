@@ -20,6 +20,9 @@ std::size_t inihLoad(char const* path);
 // std::runtime_error on failure.
 std::size_t keyFileLoadAndRead(char const* path);
 
+// GKeyFile: loads the file and frees it without reading anything.
+void keyFileLoadOnly(char const* path);
+
 // A loaded GKeyFile, kept for repeated saves.
 class LoadedKeyFile {
  public:

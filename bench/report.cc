@@ -98,6 +98,30 @@ void printVerdict(std::FILE* out, char const* description, double ratio, double 
                ratio <= limit ? "met" : "MISSED");
 }
 
+long peakOf(std::vector<PeakMemory> const& peaks, char const* name) {
+  for (PeakMemory const& peak : peaks) {
+    if (peak.name == name)
+      return peak.kib;
+  }
+  return -1;
+}
+
+// The target compares with GKeyFile's load alone, which keeps less than a
+// load that also reads every value through copies of the keys.
+void printMemoryVerdicts(std::FILE* out, std::vector<PeakMemory> const& peaks) {
+  long const ours = peakOf(peaks, "import/large");
+  long const loadOnly = peakOf(peaks, "gkeyfile_load_only/large");
+  long const loadAndRead = peakOf(peaks, "gkeyfile_load/large");
+  if (ours >= 0 && loadOnly > 0) {
+    printVerdict(out, "large import peak memory no more than GKeyFile's load",
+                 static_cast<double>(ours) / static_cast<double>(loadOnly), 1.0);
+  }
+  if (ours >= 0 && loadAndRead > 0) {
+    printVerdict(out, "large import peak memory no more than GKeyFile's load and read",
+                 static_cast<double>(ours) / static_cast<double>(loadAndRead), 1.0);
+  }
+}
+
 void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory> const& peaks) {
   std::fputs("\n| target | ratio | limit | |\n|---|---:|---:|---|\n", out);
   for (Target const& target : kTargets) {
@@ -113,18 +137,7 @@ void printTargets(std::FILE* out, Medians const& medians, std::vector<PeakMemory
       printVerdict(out, target.description, *measured / *reference, target.limit);
     }
   }
-  long ours = -1;
-  long keyFile = -1;
-  for (PeakMemory const& peak : peaks) {
-    if (peak.name == "import/large")
-      ours = peak.kib;
-    if (peak.name == "gkeyfile_load/large")
-      keyFile = peak.kib;
-  }
-  if (ours >= 0 && keyFile > 0) {
-    printVerdict(out, "large import peak memory no more than GKeyFile's",
-                 static_cast<double>(ours) / static_cast<double>(keyFile), 1.0);
-  }
+  printMemoryVerdicts(out, peaks);
 }
 
 void printPeaks(std::FILE* out, std::vector<PeakMemory> const& peaks) {

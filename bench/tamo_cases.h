@@ -48,9 +48,9 @@ class Context {
   settings_context_t* context;
 };
 
-// A new context importing path, freed before returning; returns whether it
-// held any key.
-bool importIntoNewContext(char const* path, InstallerRules const* rules);
+// What a program does to read a settings file: a new context imports path
+// and is freed.
+void importIntoNewContext(char const* path, InstallerRules const* rules);
 
 // The installer's run through the table, with its checks and in its order,
 // on the given paths and without its logging: the system file, then the
