@@ -183,6 +183,25 @@ TEST(ConfigTest, EveryKeyedOperationRefusesAbsentKey) {
   }
 }
 
+// Lookups remember where they ended; whatever the order, each finds its own
+// key and an absent neighbour is still absent.
+TEST(ConfigTest, LookupsInAnyOrderFindTheirOwnKey) {
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, nullptr);
+  IParserCursor cursor;
+  for (char const* key : {"a", "b", "d", "da"})
+    builder.onValue(cursor, key, key);
+  builder.onValue(cursor, "c", nullptr);
+  auto const config = ConfigBuilder::createConfig(builder.getValues());
+  for (char const* key : {"a", "a", "b", "d", "da", "b", "a", "da", "d"})
+    EXPECT_STREQ(key, config->getUtf8Value(key)) << key;
+  for (char const* key : {"aa", "bb", "ab", "", "db", "d ", "daa", "e", "A"})
+    EXPECT_EQ(SETTINGS_KEY_NOT_FOUND_ERROR, statusOf([&] { config->hasValue(key); })) << key;
+  EXPECT_TRUE(config->hasValue("b"));
+  EXPECT_FALSE(config->hasValue("c"));
+  EXPECT_EQ(SETTINGS_TYPE_MISMATCH_ERROR, statusOf([&] { config->toUtf8("c"); }));
+  EXPECT_STREQ("d", config->getUtf8Value("d"));
+}
+
 TEST(ConfigTest, EmptyConfigHasNoKeys) {
   EXPECT_TRUE(ConfigBuilder::createEmptyConfig()->getKeys().empty());
 }

@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include <iterator>
 #include <sstream>
 
 #include "key_mapper.h"
@@ -30,8 +31,15 @@ class Config : public IConfig {
   ValueMap values;
 
  private:
+  ValueMap::const_iterator find(char const* key) const;
   ConfigValue const* entryOf(char const* key) const;
   ConfigValue const& valueOf(char const* key) const;
+
+  // Where the last successful lookup ended. Whole-configuration operations
+  // walk the keys in order and ask several questions of each, so the same or
+  // the next entry is found without a search.
+  mutable ValueMap::const_iterator lastFound;
+  mutable bool hasLastFound = false;
 };
 
 std::vector<char const*> Config::getKeys() const {
@@ -42,9 +50,25 @@ std::vector<char const*> Config::getKeys() const {
   return keys;
 }
 
+ValueMap::const_iterator Config::find(char const* key) const {
+  if (hasLastFound) {
+    if (lastFound->first == key)
+      return lastFound;
+    auto const next = std::next(lastFound);
+    if (next != values.end() && next->first == key)
+      return lastFound = next;
+  }
+  auto const it = values.find(std::string(key));
+  if (it != values.end()) {
+    lastFound = it;
+    hasLastFound = true;
+  }
+  return it;
+}
+
 // The key's entry, null for a key held without a value.
 ConfigValue const* Config::entryOf(char const* key) const {
-  auto const it = values.find(std::string(key));
+  auto const it = find(key);
   if (it == values.end())
     throw KeyNotFoundError();
   return it->second;
