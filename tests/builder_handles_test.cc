@@ -202,8 +202,9 @@ TEST_F(FixedValues, InputTextIsStoredWithoutTheFlag) {
 }
 
 TEST_F(FixedValues, TextOutsideTheRowsIsRefusedWithItsLine) {
-  Context context = importWithRows(kEnableDisable, 4, "a=1\nk=yes", SETTINGS_INVALID_VALUE_ERROR);
+  Context context = importWithRows(kEnableDisable, 4, "k=1\nk=yes", SETTINGS_INVALID_VALUE_ERROR);
   EXPECT_EQ(errorLinesOf(context.get()), std::vector<int>{1});
+  EXPECT_EQ(integerOf(context.get(), "k"), 1);
 }
 
 TEST_F(FixedValues, CaseSensitiveRowMatchesOnlyItsBytes) {
