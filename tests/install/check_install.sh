@@ -107,19 +107,29 @@ build pkg-config-c-static "$cc" "${c_flags[@]}" -static "$sources/program.c" \
 build pkg-config-cxx-static "$cxx" "${cxx_flags[@]}" -static "$sources/program.cc" \
   "${static_flags[@]}" -o "$work/pkg-config-cxx-static"
 
-if "$cmake" -S "$sources/consumer" -B "$work/consumer" -G "$generator" \
-  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$cflags" \
-  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
-  -DCMAKE_LIBRARY_ARCHITECTURE="$library_architecture" -DCMAKE_PREFIX_PATH="$prefix" \
-  >"$work/consumer.log" 2>&1 && "$cmake" --build "$work/consumer" >>"$work/consumer.log" 2>&1; then
-  for program in c_shared cxx_shared c_static cxx_static; do
-    run "find_package-$program" "$work/consumer/$program"
-  done
-else
-  fail "find_package project does not build: $(cat "$work/consumer.log")"
-fi
+# consumer NAME WITH_CXX PROGRAM...: configures and builds the find_package
+# project, then runs its programs.
+consumer() {
+  local name=$1 with_cxx=$2
+  shift 2
+  local dir=$work/$name
+  if "$cmake" -S "$sources/consumer" -B "$dir" -G "$generator" -DWITH_CXX="$with_cxx" \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$cflags" \
+    -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_LIBRARY_ARCHITECTURE="$library_architecture" -DCMAKE_PREFIX_PATH="$prefix" \
+    >"$dir.log" 2>&1 && "$cmake" --build "$dir" >>"$dir.log" 2>&1; then
+    for program in "$@"; do
+      run "$name-$program" "$dir/$program"
+    done
+  else
+    fail "$name does not build: $(cat "$dir.log")"
+  fi
+}
 
-for program in "$work/consumer/c_static" "$work/pkg-config-c-static"; do
+consumer find_package ON c_shared cxx_shared c_static cxx_static
+consumer find_package-c-only OFF c_shared c_static
+
+for program in "$work/find_package-c-only/c_static" "$work/pkg-config-c-static"; do
   if [[ -f $program ]] && "$readelf" -d "$program" | grep -q 'NEEDED.*tamo-settings'; then
     fail "$(basename "$program") needs the shared library"
   fi
