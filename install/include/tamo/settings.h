@@ -185,8 +185,9 @@ TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* cont
 /* Writes the context as "key=value" lines in key order, creating missing
  * parent directories (0700). An existing file is replaced whole or not at
  * all, keeping its owner, group and permission bits; a symbolic link stays a
- * link and its target is replaced. A new file gets 0644 less the umask. An
- * empty context writes one space. The context is never changed. */
+ * link and its target is replaced. Other hard links to the old file keep the
+ * old text. A new file gets 0644 less the umask. An empty context writes one
+ * space. The context is never changed. */
 TAMO_SETTINGS_EXPORT int context_export_to_file(settings_context_t* context,
                                                 char const* fileName) TAMO_SETTINGS_NOEXCEPT;
 /* *value: 1 when the context holds no key, else 0. */
