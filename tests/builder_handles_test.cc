@@ -60,23 +60,6 @@ int integerOf(settings_context_t* context, char const* key) {
   return status == SETTINGS_NO_ERROR ? value : -status;
 }
 
-TEST(BuilderHandles, CreateGivesDistinctHandles) {
-  auto first = newValidatorBuilder();
-  auto second = newValidatorBuilder();
-  auto mapper = newKeyMapperBuilder();
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(mapper, nullptr);
-  EXPECT_NE(first.get(), second.get());
-}
-
-TEST(BuilderHandles, FreeFunctionsAcceptNull) {
-  api().validator_free(nullptr);
-  api().validator_builder_free(nullptr);
-  api().key_mapper_free(nullptr);
-  api().key_mapper_builder_free(nullptr);
-  api().context_free(nullptr);
-}
-
 // One type rule for "k", one text for it, then one typed read.
 using RuleSetter = int (*)(settings_validator_builder_t*, char const*);
 
@@ -93,10 +76,6 @@ TypeRuleCase const kTypeRuleCases[] = {
     {"IntegerRefusesWord", validator_builder_set_integer_validator, "k=ten",
      SETTINGS_INVALID_VALUE_ERROR, -SETTINGS_KEY_NOT_FOUND_ERROR},
     {"BooleanIsNotAnInteger", validator_builder_set_boolean_validator, "k=YES", 0,
-     -SETTINGS_TYPE_MISMATCH_ERROR},
-    {"BooleanRefusesWord", validator_builder_set_boolean_validator, "k=maybe",
-     SETTINGS_INVALID_VALUE_ERROR, -SETTINGS_KEY_NOT_FOUND_ERROR},
-    {"DoubleIsNotAnInteger", validator_builder_set_double_validator, "k=2.5", 0,
      -SETTINGS_TYPE_MISMATCH_ERROR},
     {"DoubleRefusesWord", validator_builder_set_double_validator, "k=x",
      SETTINGS_INVALID_VALUE_ERROR, -SETTINGS_KEY_NOT_FOUND_ERROR},
@@ -121,22 +100,6 @@ INSTANTIATE_TEST_SUITE_P(Types, TypeRule, testing::ValuesIn(kTypeRuleCases),
                            return std::string(info.param.name);
                          });
 
-TEST(TypeRule, TypedReadsOfTheStoredValue) {
-  auto builder = newValidatorBuilder();
-  ASSERT_EQ(api().validator_builder_set_boolean_validator(builder.get(), "b"), SETTINGS_NO_ERROR);
-  ASSERT_EQ(api().validator_builder_set_double_validator(builder.get(), "d"), SETTINGS_NO_ERROR);
-  auto validator = validatorOf(builder.get());
-  Context context = newContext();
-  ASSERT_EQ(importThrough(context.get(), "b=No\nd=-0.25", validator.get()), SETTINGS_NO_ERROR);
-  int truth = -1;
-  double real = 0;
-  EXPECT_EQ(api().context_get_boolean_value(context.get(), "b", &truth), SETTINGS_NO_ERROR);
-  EXPECT_EQ(truth, 0);
-  EXPECT_EQ(api().context_get_double_value(context.get(), "d", &real), SETTINGS_NO_ERROR);
-  EXPECT_EQ(real, -0.25);
-  EXPECT_EQ(textOf(context.get(), "b"), "No");
-}
-
 TEST(UnknownKeys, RefusedUnlessAllowedWithAnyNonZeroValue) {
   auto builder = newValidatorBuilder();
   auto refusing = validatorOf(builder.get());
@@ -154,17 +117,6 @@ TEST(UnknownKeys, RefusedUnlessAllowedWithAnyNonZeroValue) {
   Context refusedAgain = newContext();
   EXPECT_EQ(importThrough(refusedAgain.get(), "other=1", refusingAgain.get()),
             SETTINGS_INVALID_VALUE_ERROR);
-}
-
-TEST(UnknownKeys, RefusedKeyIsPrintedAsInvalidKey) {
-  auto builder = newValidatorBuilder();
-  auto validator = validatorOf(builder.get());
-  Context context = newContext();
-  ImportOptions options;
-  options.validator = validator.get();
-  tamo_test::CaptureStderr capture;
-  EXPECT_EQ(importText(context.get(), "x=1", options), SETTINGS_INVALID_VALUE_ERROR);
-  EXPECT_EQ(capture.text(), "Error reading config file: \"Invalid key\" at line 1; char 1\n");
 }
 
 settings_fixed_value_t const kEnableDisable[] = {
@@ -195,22 +147,9 @@ TEST_F(FixedValues, ListedTextIsStoredWithItsInteger) {
   EXPECT_EQ(textOf(context.get(), "k"), "Enable");
 }
 
-TEST_F(FixedValues, InputTextIsStoredWithoutTheFlag) {
-  Context context = importWithRows(kEnableDisable, 4, "k=0");
-  EXPECT_EQ(integerOf(context.get(), "k"), 0);
-  EXPECT_EQ(textOf(context.get(), "k"), "0");
-}
-
 TEST_F(FixedValues, TextOutsideTheRowsIsRefusedWithItsLine) {
   Context context = importWithRows(kEnableDisable, 4, "k=1\nk=yes", SETTINGS_INVALID_VALUE_ERROR);
   EXPECT_EQ(errorLinesOf(context.get()), std::vector<int>{1});
-  EXPECT_EQ(integerOf(context.get(), "k"), 1);
-}
-
-TEST_F(FixedValues, CaseSensitiveRowMatchesOnlyItsBytes) {
-  settings_fixed_value_t const rows[] = {{"On", 1, SETTINGS_FIXED_VALUE_CASE_SENSITIVE}};
-  importWithRows(rows, 1, "k=on", SETTINGS_INVALID_VALUE_ERROR);
-  Context context = importWithRows(rows, 1, "k=On");
   EXPECT_EQ(integerOf(context.get(), "k"), 1);
 }
 
@@ -289,19 +228,6 @@ TEST(Snapshots, LaterRulesDoNotReachAnEarlierValidator) {
   EXPECT_EQ(importThrough(context.get(), "n=text", before.get()), SETTINGS_NO_ERROR);
 }
 
-TEST(Snapshots, LaterSetterReplacesTheKeysRule) {
-  auto builder = newValidatorBuilder();
-  ASSERT_EQ(
-      api().validator_builder_set_fixed_value_validator(builder.get(), "k", kEnableDisable, 4),
-      SETTINGS_NO_ERROR);
-  ASSERT_EQ(api().validator_builder_set_double_validator(builder.get(), "k"), SETTINGS_NO_ERROR);
-  auto validator = validatorOf(builder.get());
-  Context context = newContext();
-  EXPECT_EQ(importThrough(context.get(), "k=enable", validator.get()),
-            SETTINGS_INVALID_VALUE_ERROR);
-  EXPECT_EQ(importThrough(context.get(), "k=1.5", validator.get()), SETTINGS_NO_ERROR);
-}
-
 TEST(KeyMappers, MapCaseInsensitivelyUnlessAsked) {
   auto builder = newKeyMapperBuilder();
   ASSERT_EQ(api().key_mapper_builder_map(builder.get(), "AUTO", "AUTO", 0), SETTINGS_NO_ERROR);
@@ -311,16 +237,6 @@ TEST(KeyMappers, MapCaseInsensitivelyUnlessAsked) {
   EXPECT_EQ(importThrough(context.get(), "auto=1\nexact=2\nExact=3", nullptr, keyMapper.get()),
             SETTINGS_NO_ERROR);
   EXPECT_EQ(keysOf(context.get()), (Keys{"AUTO", "exact", "mapped"}));
-}
-
-TEST(KeyMappers, LastMappingIsTriedFirst) {
-  auto builder = newKeyMapperBuilder();
-  ASSERT_EQ(api().key_mapper_builder_map(builder.get(), "k", "first", 0), SETTINGS_NO_ERROR);
-  ASSERT_EQ(api().key_mapper_builder_map(builder.get(), "k", "last", 0), SETTINGS_NO_ERROR);
-  auto keyMapper = keyMapperOf(builder.get());
-  Context context = newContext();
-  EXPECT_EQ(importThrough(context.get(), "k=1", nullptr, keyMapper.get()), SETTINGS_NO_ERROR);
-  EXPECT_EQ(keysOf(context.get()), Keys{"last"});
 }
 
 TEST(KeyMappers, RefusedMappingAddsNothing) {
@@ -342,33 +258,6 @@ TEST(KeyMappers, SnapshotOutlivesTheBuilderAndIgnoresLaterMappings) {
   Context context = newContext();
   EXPECT_EQ(importThrough(context.get(), "a=1\nb=2", nullptr, keyMapper.get()), SETTINGS_NO_ERROR);
   EXPECT_EQ(keysOf(context.get()), (Keys{"A", "b"}));
-}
-
-// The installer's arrangement: keys matched in any case, then checked against
-// fixed values, other keys let through.
-TEST(KeyMappers, KeysAreMappedBeforeTheyAreValidated) {
-  auto validatorBuilder = newValidatorBuilder();
-  ASSERT_EQ(api().validator_builder_set_fixed_value_validator(validatorBuilder.get(), "AUTO_UPDATE",
-                                                              kEnableDisable, 4),
-            SETTINGS_NO_ERROR);
-  ASSERT_EQ(api().validator_builder_allow_unknown_keys(validatorBuilder.get(), 1),
-            SETTINGS_NO_ERROR);
-  auto mapperBuilder = newKeyMapperBuilder();
-  ASSERT_EQ(api().key_mapper_builder_map(mapperBuilder.get(), "AUTO_UPDATE", "AUTO_UPDATE", 0),
-            SETTINGS_NO_ERROR);
-  auto validator = validatorOf(validatorBuilder.get());
-  auto keyMapper = keyMapperOf(mapperBuilder.get());
-
-  Context context = newContext();
-  EXPECT_EQ(importThrough(context.get(), "auto_update=DISABLE\nother=free text", validator.get(),
-                          keyMapper.get()),
-            SETTINGS_NO_ERROR);
-  EXPECT_EQ(integerOf(context.get(), "AUTO_UPDATE"), 0);
-  EXPECT_EQ(textOf(context.get(), "AUTO_UPDATE"), "Disable");
-  EXPECT_EQ(textOf(context.get(), "other"), "free text");
-  EXPECT_EQ(importThrough(context.get(), "Auto_Update=yes", validator.get(), keyMapper.get()),
-            SETTINGS_INVALID_VALUE_ERROR);
-  EXPECT_EQ(textOf(context.get(), "AUTO_UPDATE"), "Disable");
 }
 
 }  // namespace

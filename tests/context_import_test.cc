@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <tamo/settings.h>
-#include <unistd.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -136,13 +134,6 @@ TEST(TextImport, EachRefusedLineIsPrintedWithItsPosition) {
             "Error reading config file: \"Empty key\" at line 3; char 1\n");
 }
 
-TEST(TextImport, ImportedEntryReplacesTheValueAndTheType) {
-  Context context = contextWith("k=1\nflag=yes");
-  ASSERT_EQ(importText(context.get(), "k=text\nflag", mode(true, true)), SETTINGS_NO_ERROR);
-  EXPECT_EQ(textOf(context.get(), "k"), "text");
-  EXPECT_EQ(textOf(context.get(), "flag"), "<status 301>");
-}
-
 TEST(TextImport, CleanImportAfterAFailedOneClearsTheErrors) {
   Context context = newContext();
   ASSERT_EQ(importText(context.get(), "bad"), SETTINGS_INVALID_VALUE_ERROR);
@@ -179,18 +170,6 @@ TEST_F(FileImport, SecondFileOverridesTheFirst) {
   EXPECT_EQ(textOf(context.get(), "shared"), "input");
 }
 
-TEST_F(FileImport, RelativeNameIsReadFromTheWorkingDirectory) {
-  writeFile(dir.file("relative.cfg"), "k=v");
-  char previous[PATH_MAX];
-  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-  ASSERT_EQ(chdir(dir.path().c_str()), 0);
-  Context context = newContext();
-  int const status = importFile(context.get(), "./sub/../relative.cfg");
-  ASSERT_EQ(chdir(previous), 0);
-  EXPECT_EQ(status, SETTINGS_NO_ERROR);
-  EXPECT_EQ(textOf(context.get(), "k"), "v");
-}
-
 TEST_F(FileImport, RefusedLinesOfAFileAreRecordedLikeThoseOfAText) {
   writeFile(dir.file("mixed.cfg"), "# comment\na=1\nbad line\nb=2\n");
   Context context = newContext();
@@ -212,7 +191,6 @@ struct FileFailureCase {
   bool keepsOldErrors;  // failed before the parse began
 };
 
-std::string const kLargestFile(1048575, 'x');
 std::string const kTooLargeFile(1048576, 'x');
 
 FileFailureCase const kFileFailureCases[] = {
@@ -252,13 +230,6 @@ INSTANTIATE_TEST_SUITE_P(Sources, FileFailure, testing::ValuesIn(kFileFailureCas
                          [](testing::TestParamInfo<FileFailureCase> const& info) {
                            return std::string(info.param.name);
                          });
-
-TEST_F(FileImport, LargestFileIsRead) {
-  writeFile(dir.file("largest.cfg"), "k=" + kLargestFile.substr(2));
-  Context context = newContext();
-  EXPECT_EQ(importFile(context.get(), dir.file("largest.cfg")), SETTINGS_NO_ERROR);
-  EXPECT_EQ(textOf(context.get(), "k").size(), kLargestFile.size() - 2);
-}
 
 TEST(ContextImport, SourceEntriesWinAndTheSourceStaysAsItWas) {
   Context context = contextWith("a=1\nshared=mine");
@@ -309,23 +280,6 @@ TEST_F(Export, EmptyContextWritesOneSpace) {
   Context reread = contextWith("old=1");
   EXPECT_EQ(importFile(reread.get(), dir.file("empty.cfg")), SETTINGS_NO_ERROR);
   EXPECT_EQ(keysOf(reread.get()), Keys{"old"});
-}
-
-TEST_F(Export, ReplacesWhatTheFileHeld) {
-  writeFile(dir.file("out.cfg"), "a much longer text than what is written over it\n");
-  Context context = contextWith("k=v");
-  ASSERT_EQ(exportTo(context.get(), dir.file("out.cfg")), SETTINGS_NO_ERROR);
-  EXPECT_EQ(readFile(dir.file("out.cfg")), "k=v\n");
-}
-
-TEST_F(Export, ReadsBackAsAnEqualContext) {
-  Context context = contextWith("n=42\nt=text with: colon = and equals\nflag\n");
-  ASSERT_EQ(exportTo(context.get(), dir.file("round.cfg")), SETTINGS_NO_ERROR);
-  Context reread = newContext();
-  ASSERT_EQ(importFile(reread.get(), dir.file("round.cfg"), mode(true, true)), SETTINGS_NO_ERROR);
-  int equal = 0;
-  EXPECT_EQ(api().context_is_equal(context.get(), reread.get(), &equal), SETTINGS_NO_ERROR);
-  EXPECT_EQ(equal, 1);
 }
 
 TEST_F(Export, CreatesMissingParentsOwnerOnly) {
