@@ -21,6 +21,8 @@ std::string getGlobalSystemConfigFilePath() {
 
 namespace {
 
+// Fails on the first entry that cannot be written, before anything reaches
+// the disk.
 std::string serializeConfig(IConfig const& config) {
   PlainTextEntrySerializer entries;
   ConfigSerializer(true, &entries).serialize(config);
