@@ -147,13 +147,6 @@ TEST(ParseLinesTest, OtherExceptionsLeaveWithoutFailFast) {
   EXPECT_THROW(parseLines("a=1\nb=2\nc=3", callback, false, false), std::runtime_error);
 }
 
-TEST(FormatCursorTest, CountsFromOne) {
-  PlainTextFileConfigParser::Cursor cursor;
-  cursor.line = 2;
-  cursor.character = 0;
-  EXPECT_EQ(formatCursor(cursor), "line 3; char 1");
-}
-
 class RecordingListener : public IParserErrorListener {
  public:
   void onError(IParserCursor const&, char const* message) override {
@@ -229,17 +222,6 @@ TEST_F(ParserTest, RaisingListenerOnlyDropsItsLineWithoutFailFast) {
   expectValue(config.get(), "a", "1");
   expectValue(config.get(), "b", "3");
   EXPECT_EQ(listener.messages.size(), 2u);
-}
-
-TEST_F(ParserTest, LastOfRepeatedKeysWins) {
-  expectValue(parseText("a=1\na=2").get(), "a", "2");
-}
-
-TEST_F(ParserTest, NoSourceGivesAnEmptyConfiguration) {
-  PlainTextFileConfigParser parser;
-  auto const config = parse(parser);
-  ASSERT_NE(config, nullptr);
-  EXPECT_TRUE(config->getKeys().empty());
 }
 
 TEST_F(ParserTest, InitRestoresTheSettingsButKeepsTheSource) {

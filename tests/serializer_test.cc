@@ -125,13 +125,5 @@ TEST(PlainTextEntrySerializerTest, NullTextEndsTheTextWhereItStood) {
   EXPECT_TRUE(writer.stream.bad());
 }
 
-TEST(PlainTextEntrySerializerTest, NullKeyWritesNothing) {
-  PlainTextEntrySerializer writer;
-  writer.serialize(nullptr);
-  writer.serialize("a", "1");
-  EXPECT_EQ(writer.getText(), "");
-  EXPECT_TRUE(writer.stream.bad());
-}
-
 }  // namespace
 }  // namespace settings_impl
