@@ -243,8 +243,11 @@ void parseLines(std::string const& text, IConfigParserCallback& callback, bool f
   LineReader(callback, failFast, allowKeysWithoutValues).readAll(text);
 }
 
+// A huge string source can refuse more lines than an int counts; the count
+// only has to stay non-zero, so it stops at its largest value.
 void ParserErrorCounter::onError(IParserCursor const& cursor, char const* message) {
-  ++errorCount;
+  if (errorCount < std::numeric_limits<int>::max())
+    ++errorCount;
   if (listener != nullptr)
     listener->onError(cursor, message);
 }
