@@ -3,5 +3,7 @@
 #include <gtest/gtest.h>
 
 namespace {
-TEST(StatusPlaceholder, Builds) { SUCCEED(); }
+TEST(StatusPlaceholder, Builds) {
+  SUCCEED();
+}
 }  // namespace
