@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "share/key_mapper.h"
+#include "share/parser.h"
 #include "share/status.h"
 #include "share/value.h"
 
@@ -71,37 +73,6 @@ void expectOutcome(ConfigValidator const& validator, char const* key, char const
   EXPECT_STREQ(value->getUtf8(), expected.text);
 }
 
-struct InstallerCase {
-  char const* name;
-  char const* key;
-  char const* input;
-  Fixed expected;
-};
-
-class InstallerTables : public testing::TestWithParam<InstallerCase> {};
-
-TEST_P(InstallerTables, AcceptOnlyListedTexts) {
-  expectOutcome(*installerValidator(), GetParam().key, GetParam().input, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, InstallerTables,
-    testing::Values(InstallerCase{"EnableLower", "AUTO_UPDATE", "enable", stored(1, "Enable")},
-                    InstallerCase{"EnableUpper", "WEB_TAMO", "ENABLE", stored(1, "Enable")},
-                    InstallerCase{"DisableMixed", "WEB_ANALYTICS", "dIsAbLe", stored(0, "Disable")},
-                    InstallerCase{"DigitKeepsText", "AUTO_UPDATE", "1", stored(1, "1")},
-                    InstallerCase{"LeadingZeroRefused", "AUTO_UPDATE", "01", kRefused},
-                    InstallerCase{"YesRefused", "AUTO_UPDATE", "yes", kRefused},
-                    InstallerCase{"EmptyRefused", "WEB_TAMO", "", kRefused},
-                    InstallerCase{"BlankRefused", "WEB_TAMO", " 1", kRefused},
-                    InstallerCase{"VeryHighLower", "WEB_TAMO_SECURITY_LEVEL", "vh",
-                                  stored(4, "VH")},
-                    InstallerCase{"LowLower", "WEB_TAMO_SECURITY_LEVEL", "l", stored(1, "L")},
-                    InstallerCase{"LevelDigit", "WEB_TAMO_SECURITY_LEVEL", "3", stored(3, "3")},
-                    InstallerCase{"LevelOutOfTable", "WEB_TAMO_SECURITY_LEVEL", "5", kRefused},
-                    InstallerCase{"LevelOfOtherKey", "AUTO_UPDATE", "VH", kRefused}),
-    [](testing::TestParamInfo<InstallerCase> const& info) { return info.param.name; });
-
 struct RowsCase {
   char const* name;
   std::vector<Row> rows;
@@ -118,12 +89,20 @@ TEST_P(FixedValueRows, MatchByCaseRulesLastRowWinning) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FixedValueRows,
     testing::Values(
+        RowsCase{"EnableLower", kEnableDisable, "enable", stored(1, "Enable")},
+        RowsCase{"DisableMixed", kEnableDisable, "dIsAbLe", stored(0, "Disable")},
+        RowsCase{"DigitKeepsText", kEnableDisable, "1", stored(1, "1")},
+        RowsCase{"LeadingZeroRefused", kEnableDisable, "01", kRefused},
+        RowsCase{"YesRefused", kEnableDisable, "yes", kRefused},
+        RowsCase{"EmptyRefused", kEnableDisable, "", kRefused},
+        RowsCase{"LevelRefused", kEnableDisable, "VH", kRefused},
+        RowsCase{"VeryHighLower", kSecurityLevel, "vh", stored(4, "VH")},
+        RowsCase{"LevelOutOfTable", kSecurityLevel, "5", kRefused},
         RowsCase{"OnlyInsensitiveRowMatches", {{"on", 1, 0}, {"On", 2, 1}}, "ON", stored(1, "ON")},
         RowsCase{"BothMatchLaterWins", {{"on", 1, 0}, {"On", 2, 1}}, "On", stored(2, "On")},
         RowsCase{"ListedText", {{"Enable", 1, 2}}, "enable", stored(1, "Enable")},
         RowsCase{"InputText", {{"Enable", 1, 0}}, "enable", stored(1, "enable")},
         RowsCase{"OtherFlagBitsIgnored", {{"x", 7, 4}}, "X", stored(7, "X")},
-        RowsCase{"EmptyMatchesEmptyRow", {{"", 9, 0}}, "", stored(9, "")},
         RowsCase{"NumbersAreTexts", {{"1", 1, 0}}, "0x1", kRefused},
         RowsCase{"PunctuationNotFolded", {{"@", 1, 0}}, "`", kRefused},
         RowsCase{"NonAsciiNotFolded", {{"\xC3\x89", 1, 0}}, "\xC3\xA9", kRefused},
@@ -237,12 +216,6 @@ TEST(ConfigValidatorBuilder, KeepsOneRulePerKey) {
   EXPECT_THROW(validator->validate("gone", "1"), ConfigValidator::InavlidKeyError);
 }
 
-TEST(ConfigValidatorBuilder, UntypedRuleAcceptsKeyEvenWhenUnknownKeysAreRefused) {
-  ConfigValidatorBuilder builder;
-  builder.setTypeValidator("k", IConfig::UNTYPED);
-  EXPECT_EQ(builder.createValidator()->validate("k", "x")->getType(), IConfig::UNTYPED);
-}
-
 TEST(ConfigValidatorBuilder, CreatesSnapshotsThatOutliveTheBuilder) {
   auto builder = std::make_unique<ConfigValidatorBuilder>();
   addRows(*builder, "k", {{"a", 1, 0}});
@@ -269,28 +242,55 @@ class MessageCollector : public settings_impl::IParserErrorListener {
   std::vector<std::string> messages;
 };
 
-std::string plainCursor(settings_impl::IParserCursor const& cursor) {
-  return std::to_string(cursor.line);
+// Parses text, reporting every refused line instead of stopping at the first.
+std::unique_ptr<IConfig> parseWith(std::string const& text, ConfigValidator const* validator,
+                                   settings_impl::KeyMapper const* keyMapper,
+                                   MessageCollector& collector) {
+  settings_impl::PlainTextFileConfigParser parser(text);
+  parser.setValidator(validator);
+  parser.setKeyMapper(keyMapper);
+  parser.setErrorListener(&collector);
+  parser.setFailFast(false);
+  return std::unique_ptr<IConfig>(parser.parse());
 }
 
-TEST(ConfigBuilderWithRules, RefusedTypedTextIsAnInvalidValue) {
+TEST(RulesThroughParser, InstallerKeysAreMappedThenChecked) {
+  settings_impl::KeyMapperBuilder mappings;
+  for (char const* key : {"AUTO_UPDATE", "WEB_TAMO", "WEB_ANALYTICS", "WEB_TAMO_SECURITY_LEVEL"}) {
+    mappings.map(key, key, false);
+  }
+  auto keyMapper = mappings.create();
+  auto validator = installerValidator();
+  MessageCollector collector;
+
+  auto config = parseWith(
+      "auto_update=enable\nWeb_Tamo_Security_Level = vh\nAUTO_UPDATE=yes\n  web_tamo=01\nx=y\n",
+      validator.get(), keyMapper.get(), collector);
+
+  std::vector<char const*> const keys = config->getKeys();
+  EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.end()),
+            (std::vector<std::string>{"AUTO_UPDATE", "WEB_TAMO_SECURITY_LEVEL", "x"}));
+  EXPECT_EQ(config->getIntegerValue("AUTO_UPDATE"), 1);
+  EXPECT_STREQ(config->getUtf8Value("AUTO_UPDATE"), "Enable");
+  EXPECT_EQ(config->getIntegerValue("WEB_TAMO_SECURITY_LEVEL"), 4);
+  EXPECT_STREQ(config->getUtf8Value("WEB_TAMO_SECURITY_LEVEL"), "VH");
+  EXPECT_EQ(config->getValueType("x"), IConfig::UNTYPED);
+  EXPECT_EQ(collector.messages, (std::vector<std::string>{"\"Invalid value\" at line 3; char 1",
+                                                          "\"Invalid value\" at line 4; char 3"}));
+}
+
+TEST(RulesThroughParser, UnreadableTypedTextAndUnknownKeyAreRefusedLines) {
   ConfigValidatorBuilder rules;
   rules.setTypeValidator("n", IConfig::INTEGER);
   auto validator = rules.createValidator();
   MessageCollector collector;
-  settings_impl::ConfigBuilder builder(plainCursor, validator.get(), nullptr, &collector);
-  settings_impl::IParserCursor cursor;
-  cursor.line = 4;
 
-  EXPECT_EQ(builder.onValue(cursor, "n", "12"), settings_impl::PARSE_ACCEPTED);
-  int const refused = builder.onValue(cursor, "n", "abc");
-  builder.onError(cursor, refused);
-  EXPECT_EQ(builder.onValue(cursor, "other", "1"), settings_impl::PARSE_INVALID_KEY);
+  auto config = parseWith("n=12\nn=abc\nother=1\n", validator.get(), nullptr, collector);
 
-  EXPECT_EQ(refused, settings_impl::PARSE_INVALID_VALUE);
-  EXPECT_EQ(collector.messages, std::vector<std::string>{"\"Invalid value\" at 4"});
-  auto config = settings_impl::ConfigBuilder::createConfig(builder.getValues());
   EXPECT_EQ(config->getIntegerValue("n"), 12);
+  EXPECT_THROW(config->hasValue("other"), settings_impl::KeyNotFoundError);
+  EXPECT_EQ(collector.messages, (std::vector<std::string>{"\"Invalid value\" at line 2; char 1",
+                                                          "\"Invalid key\" at line 3; char 1"}));
 }
 
 }  // namespace
