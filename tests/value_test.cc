@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <locale>
@@ -13,6 +16,7 @@
 #include <string>
 
 #include "share/status.h"
+#include "support/temp_dir.h"
 
 namespace settings_impl {
 namespace {
@@ -349,20 +353,40 @@ TEST(ValueLocaleTest, NumbersIgnoreTheHostProgramsCxxLocale) {
 class ProcessLocale {
  public:
   ProcessLocale() : saved(std::setlocale(LC_ALL, nullptr)) {}
-  ~ProcessLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+  ~ProcessLocale() {
+    std::setlocale(LC_ALL, saved.c_str());
+    ::unsetenv("LOCPATH");
+  }
 
-  // Switches to the first installed locale whose decimal point is not '.'.
+  // Switches to a locale whose decimal point is not '.', installed or built here.
   bool switchToCommaLocale() {
     for (char const* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
                              "nl_NL.UTF-8", "ru_RU.UTF-8", "de_DE", "fr_FR"}) {
       if (std::setlocale(LC_ALL, name) && std::strcmp(std::localeconv()->decimal_point, ".") != 0)
         return true;
     }
-    std::setlocale(LC_ALL, saved.c_str());
-    return false;
+    return compileCommaLocale();
   }
 
  private:
+  // Machines often carry no locale but C: build one from the locale sources
+  // into a private directory and point the C library at it.
+  bool compileCommaLocale() {
+    std::string const command =
+        "localedef -i de_DE -f UTF-8 " + dir.file("de_DE.UTF-8") + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) == -1 || !tamo_test::exists(dir.file("de_DE.UTF-8"))) {
+      std::setlocale(LC_ALL, saved.c_str());
+      return false;
+    }
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    bool const switched = std::setlocale(LC_ALL, "de_DE.UTF-8") &&
+                          std::strcmp(std::localeconv()->decimal_point, ".") != 0;
+    if (!switched)
+      std::setlocale(LC_ALL, saved.c_str());
+    return switched;
+  }
+
+  tamo_test::TempDir dir;
   std::string saved;
 };
 
