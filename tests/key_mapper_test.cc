@@ -62,9 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         MappingCase{"SecondOfChain", {{"A", "B", true}, {"B", "C", true}}, "B", "C"},
         // Only A-Z fold: '@' and '`' differ by the case bit but are not letters.
         MappingCase{"PunctuationNotFolded", {{"@", "X", false}}, "`", "`"},
-        MappingCase{"NonAsciiNotFolded", {{"\xC3\x89", "X", false}}, "\xC3\xA9", "\xC3\xA9"},
-    [](testing::TestParamInfo<MappingCase> const& info) {
-  return info.param.name; });
+        MappingCase{"NonAsciiNotFolded", {{"\xC3\x89", "X", false}}, "\xC3\xA9", "\xC3\xA9"}),
+    [](testing::TestParamInfo<MappingCase> const& info) { return info.param.name; });
 
 TEST(KeyMapperBuilder, CreatesSnapshotsThatOutliveTheBuilder) {
   auto builder = std::make_unique<KeyMapperBuilder>();
