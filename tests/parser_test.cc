@@ -98,8 +98,53 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"NulEndsKey", "a\0b=1"s, false, {"value 0:0 a=1"}},
         LineCase{"BlanksBeforeNulAreTrimmed", "a \0b=1 \0x"s, false, {"value 0:0 a=1"}},
         LineCase{"NulLeavingNoKey", "\0x=1"s, false, {"error 0:0 302"}},
-        LineCase{"NulLeavingNoBareKey", "\0x"s, true, {"error 0:0 302"}}),
+        LineCase{"NulLeavingNoBareKey", "\0x"s, true, {"error 0:0 302"}},
+        LineCase{"LfLinesBeforeACr",
+                 "a=1\nb=2\nc=3\rd=4",
+                 false,
+                 {"value 0:0 a=1", "value 1:0 b=2", "value 2:0 c=3", "value 3:0 d=4"}},
+        LineCase{
+            "CrLinesAroundAnLf",
+            "a=1\rb=2\rc=3\nd=4\re=5",
+            false,
+            {"value 0:0 a=1", "value 1:0 b=2", "value 2:0 c=3", "value 3:0 d=4", "value 4:0 e=5"}}),
     [](testing::TestParamInfo<LineCase> const& info) { return info.param.name; });
+
+struct LongTextCase {
+  char const* name;
+  char const* firstEnd;  // the only one of its kind until the tail
+  char const* bulkEnd;
+};
+
+class LongTextTest : public testing::TestWithParam<LongTextCase> {};
+
+// Long texts are given back while they are read; a line end seen before that
+// must not be mistaken for one after it, and no line may be lost or renumbered.
+TEST_P(LongTextTest, KeepsEveryLineAndItsNumber) {
+  std::string text = std::string("first=1") + GetParam().firstEnd;
+  Calls expected{"value 0:0 first=1"};
+  int line = 1;
+  auto const add = [&](char const* end) {
+    std::string const key = "k" + std::to_string(line);
+    text += key + "=v" + end;
+    expected.push_back("value " + std::to_string(line++) + ":0 " + key + "=v");
+  };
+  while (text.size() < 300000)
+    add(GetParam().bulkEnd);
+  for (char const* end : {"\r", "\r\n", "\n", "\r", "\n", ""})
+    add(end);
+  RecordingCallback callback;
+  parseLines(text, callback, false, false);
+  EXPECT_EQ(callback.calls, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, LongTextTest,
+                         testing::Values(LongTextCase{"EarlyCrThenLfLines", "\r", "\n"},
+                                         LongTextCase{"EarlyLfThenCrLines", "\n", "\r"},
+                                         LongTextCase{"CrLfLines", "\r\n", "\r\n"}),
+                         [](testing::TestParamInfo<LongTextCase> const& info) {
+                           return info.param.name;
+                         });
 
 TEST(ParseLinesTest, RefusalUsesTheCallbacksCodeAndStopsOnlyWithFailFast) {
   RecordingCallback callback;

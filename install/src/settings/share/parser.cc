@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 #include "file_ops.h"
@@ -21,6 +23,8 @@ std::string const ws(" \t");
 
 // A settings file must end before this many bytes.
 constexpr std::size_t kFileSizeLimit = std::size_t{1} << 20;
+// A text read this far and smaller is kept whole until its end.
+constexpr std::size_t kSmallestDroppedText = std::size_t{64} << 10;
 // Files are read in pieces so that a small file does not cost a buffer of the
 // whole limit.
 constexpr std::size_t kReadChunk = std::size_t{64} << 10;
@@ -82,22 +86,48 @@ class StringBuffer : public PlainTextFileConfigParser::IBuffer {
   std::string text;
 };
 
-std::string rtrim(std::string const& text) {
-  std::size_t const last = text.find_last_not_of(ws);
-  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
+// A membership test inlined for the few characters of a set; the string
+// searches would call memchr once for every character looked at.
+bool isIn(std::string const& set, char c) {
+  for (char const member : set) {
+    if (member == c)
+      return true;
+  }
+  return false;
+}
+
+bool isBlank(char c) {
+  return isIn(ws, c);
+}
+
+std::size_t findSeparator(std::string_view line, std::size_t from) {
+  for (std::size_t i = from; i < line.size(); ++i) {
+    if (isIn(keyValueSeparators, line[i]))
+      return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string_view rtrim(std::string_view text) {
+  std::size_t size = text.size();
+  while (size > 0 && isBlank(text[size - 1]))
+    --size;
+  return text.substr(0, size);
+}
+
+std::string_view skipBlanks(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && isBlank(text[start]))
+    ++start;
+  return text.substr(start);
 }
 
 // Keys and values are handed on as NUL-terminated texts, so a NUL ends them.
 // Trimming and the empty-key check apply to what is handed on; otherwise
 // "a \0b" would give the key "a " and "\0=v" the empty key "", neither of
 // which could be written out and read back.
-std::string handedOn(std::string const& text) {
+std::string_view handedOn(std::string_view text) {
   return rtrim(text.substr(0, text.find('\0')));
-}
-
-std::string afterLeadingBlanks(std::string const& text, std::size_t from) {
-  std::size_t const start = text.find_first_not_of(ws, from);
-  return start == std::string::npos ? std::string() : text.substr(start);
 }
 
 // Huge string sources could hold more lines or blanks than a cursor field
@@ -107,39 +137,59 @@ std::int32_t toCursorField(std::size_t position) {
   return static_cast<std::int32_t>(std::min(position, largest));
 }
 
-struct Line {
-  std::string text;
-  std::size_t next;  // where the following line starts
-  bool last;
-};
+// Finds line ends without a search per candidate character: each of CR and
+// LF is looked up once and remembered until the reading passes it, so a text
+// of many CR-ended lines is not searched again for an LF at every line.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text) : text(text) {}
 
-// CR LF is one line end; a lone CR or LF is one too, so LF CR is two.
-Line cutLine(std::string const& text, std::size_t offset) {
-  std::size_t const end = text.find_first_of(eols, offset);
-  if (end == std::string::npos)
-    return {text.substr(offset), text.size(), true};
-  std::size_t next = end + 1;
-  if (text[end] == '\r' && next < text.size() && text[next] == '\n')
-    ++next;
-  return {text.substr(offset, end - offset), next, false};
-}
+  // The same text with its first `removed` bytes dropped. An end found
+  // before them has been passed and is looked up again when asked.
+  void rebase(std::string_view shorter, std::size_t removed) {
+    text = shorter;
+    for (std::size_t* cached : {&nextCr, &nextLf}) {
+      *cached = *cached == kUnknown || *cached < removed ? kUnknown : *cached - removed;
+    }
+  }
+
+  // The first CR or LF at or after offset, or the text's size.
+  std::size_t find(std::size_t offset) {
+    return std::min(next(offset, eols[0], nextCr), next(offset, eols[1], nextLf));
+  }
+
+ private:
+  std::size_t next(std::size_t offset, char c, std::size_t& cached) const {
+    if (cached == kUnknown || cached < offset) {
+      void const* found = std::memchr(text.data() + offset, c, text.size() - offset);
+      cached = found ? static_cast<char const*>(found) - text.data() : text.size();
+    }
+    return cached;
+  }
+
+  static constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
+  std::string_view text;
+  std::size_t nextCr = kUnknown;
+  std::size_t nextLf = kUnknown;
+};
 
 class LineReader {
  public:
   LineReader(IConfigParserCallback& callback, bool failFast, bool allowKeysWithoutValues)
       : callback(callback), failFast(failFast), allowKeysWithoutValues(allowKeysWithoutValues) {}
 
-  void readAll(std::string const& text);
+  void readAll(std::string text);
 
  private:
   // Each returns whether the line was accepted.
-  bool readLine(std::string const& line);
-  bool readContent(std::string const& line, std::size_t start);
-  bool readComment(std::string const& line, std::size_t start);
-  bool readEntry(std::string const& line, std::size_t start);
-  bool readKeyOnly(std::string const& text);
-  bool passValue(std::string const& key, char const* value);
+  bool readLine(std::string_view line);
+  bool readContent(std::string_view line, std::size_t start);
+  bool readComment(std::string_view comment);
+  bool readEntry(std::string_view line, std::size_t start);
+  bool readKeyOnly(std::string_view text);
+  bool passValue(std::string_view key, std::string_view const* value);
   bool refuse(int code);
+  static void dropReadPart(std::string& text, std::size_t& offset, LineEnds& ends);
 
   PlainTextFileConfigParser::Cursor cursor() const;
 
@@ -148,22 +198,44 @@ class LineReader {
   bool const allowKeysWithoutValues;
   std::size_t lineNumber = 0;
   std::size_t character = 0;
+  // Reused for every line, so that handing on a text costs no allocation.
+  std::string keyText;
+  std::string valueText;
 };
 
-void LineReader::readAll(std::string const& text) {
+// CR LF is one line end; a lone CR or LF is one too, so LF CR is two.
+void LineReader::readAll(std::string text) {
+  LineEnds ends(text);
   std::size_t offset = 0;
   for (;; ++lineNumber) {
-    Line const line = cutLine(text, offset);
-    bool const accepted = readLine(line.text);
-    if (line.last || (!accepted && failFast))
+    dropReadPart(text, offset, ends);
+    std::string_view const rest(text);
+    std::size_t const end = ends.find(offset);
+    bool const accepted = readLine(rest.substr(offset, end - offset));
+    if (end == rest.size() || (!accepted && failFast))
       return;
-    offset = line.next;
+    offset = end + 1;
+    if (rest[end] == '\r' && offset < rest.size() && rest[offset] == '\n')
+      ++offset;
   }
 }
 
-bool LineReader::readLine(std::string const& line) {
-  std::size_t const start = line.find_first_not_of(ws);
-  if (start == std::string::npos)
+// The entries grow while the text is read; giving back the read half of the
+// text whenever it is at least half keeps the two from peaking together. The
+// copies add up to less than the text itself.
+void LineReader::dropReadPart(std::string& text, std::size_t& offset, LineEnds& ends) {
+  if (text.size() < kSmallestDroppedText || offset < text.size() / 2)
+    return;
+  text = text.substr(offset);
+  ends.rebase(text, offset);
+  offset = 0;
+}
+
+bool LineReader::readLine(std::string_view line) {
+  std::size_t start = 0;
+  while (start < line.size() && isBlank(line[start]))
+    ++start;
+  if (start == line.size())
     return true;
   character = start;
   try {
@@ -175,33 +247,34 @@ bool LineReader::readLine(std::string const& line) {
   }
 }
 
-bool LineReader::readContent(std::string const& line, std::size_t start) {
-  if (comment.find(line[start]) != std::string::npos)
-    return readComment(line, start);
+bool LineReader::readContent(std::string_view line, std::size_t start) {
+  if (isIn(comment, line[start]))
+    return readComment(line.substr(start));
   return readEntry(line, start);
 }
 
-bool LineReader::readComment(std::string const& line, std::size_t start) {
-  if (callback.onComment(cursor(), line.c_str() + start))
+bool LineReader::readComment(std::string_view text) {
+  keyText.assign(text.data(), text.size());
+  if (callback.onComment(cursor(), keyText.c_str()))
     return true;
   return refuse(PARSE_INVALID_COMMENT);
 }
 
-bool LineReader::readEntry(std::string const& line, std::size_t start) {
-  std::size_t const separator = line.find_first_of(keyValueSeparators, start);
-  if (separator == std::string::npos)
+bool LineReader::readEntry(std::string_view line, std::size_t start) {
+  std::size_t const separator = findSeparator(line, start);
+  if (separator == std::string_view::npos)
     return readKeyOnly(line.substr(start));
-  std::string const key = handedOn(line.substr(start, separator - start));
+  std::string_view const key = handedOn(line.substr(start, separator - start));
   if (key.empty())
     return refuse(PARSE_EMPTY_KEY);
-  std::string const value = handedOn(afterLeadingBlanks(line, separator + 1));
-  return passValue(key, value.c_str());
+  std::string_view const value = handedOn(skipBlanks(line.substr(separator + 1)));
+  return passValue(key, &value);
 }
 
-bool LineReader::readKeyOnly(std::string const& text) {
+bool LineReader::readKeyOnly(std::string_view text) {
   if (!allowKeysWithoutValues)
     return refuse(PARSE_KEY_WITHOUT_VALUE);
-  std::string const key = handedOn(text);
+  std::string_view const key = handedOn(text);
   if (key.empty())
     return refuse(PARSE_EMPTY_KEY);
   return passValue(key, nullptr);
@@ -209,8 +282,12 @@ bool LineReader::readKeyOnly(std::string const& text) {
 
 // A key without a value is judged like any other entry: a callback that
 // refuses the key must not see its line counted as accepted.
-bool LineReader::passValue(std::string const& key, char const* value) {
-  int const result = callback.onValue(cursor(), key.c_str(), value);
+bool LineReader::passValue(std::string_view key, std::string_view const* value) {
+  keyText.assign(key.data(), key.size());
+  if (value != nullptr)
+    valueText.assign(value->data(), value->size());
+  int const result =
+      callback.onValue(cursor(), keyText.c_str(), value != nullptr ? valueText.c_str() : nullptr);
   if (result == PARSE_ACCEPTED)
     return true;
   return refuse(result);
@@ -238,9 +315,9 @@ std::string formatCursor(IParserCursor const& cursor) {
   return "line " + std::to_string(line) + "; char " + std::to_string(character);
 }
 
-void parseLines(std::string const& text, IConfigParserCallback& callback, bool failFast,
+void parseLines(std::string text, IConfigParserCallback& callback, bool failFast,
                 bool allowKeysWithoutValues) {
-  LineReader(callback, failFast, allowKeysWithoutValues).readAll(text);
+  LineReader(callback, failFast, allowKeysWithoutValues).readAll(std::move(text));
 }
 
 // A huge string source can refuse more lines than an int counts; the count
@@ -313,7 +390,7 @@ IConfig* PlainTextFileConfigParser::parse() {
   bool const runFailFast = failFast;
   ParserErrorCounter counter(errorListener);
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
-  parseLines(text, builder, runFailFast, allowKeysWithoutValues);
+  parseLines(std::move(text), builder, runFailFast, allowKeysWithoutValues);
   if (counter.errorCount != 0 && runFailFast)
     return nullptr;
   return ConfigBuilder::createConfig(builder.getValues()).release();

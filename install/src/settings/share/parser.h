@@ -37,7 +37,7 @@ std::string formatCursor(IParserCursor const& cursor);
 // it stops after the first refused line, and a settings::Exception raised by
 // the callback passes on; without it such an exception only refuses its line.
 // Other exceptions always pass on.
-void parseLines(std::string const& text, IConfigParserCallback& callback, bool failFast,
+void parseLines(std::string text, IConfigParserCallback& callback, bool failFast,
                 bool allowKeysWithoutValues);
 
 // Counts the messages it receives and passes them on to listener, if any.

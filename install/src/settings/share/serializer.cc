@@ -1,5 +1,6 @@
 #include "serializer.h"
 
+#include <cstring>
 #include <exception>
 #include <ios>
 #include <vector>
@@ -15,7 +16,9 @@ void append(std::ostream& stream, char const* text) {
     stream.setstate(std::ios_base::badbit);
     return;
   }
-  stream << text;
+  // Unformatted: nothing here pads or converts, and write skips the
+  // formatting machinery that << runs for every piece.
+  stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
 }
 
 }  // namespace
