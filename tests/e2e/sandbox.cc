@@ -226,14 +226,15 @@ int bindLogSocket() {
 
 // ---- Running the program -----------------------------------------------------
 
-[[noreturn]] void execCommand(std::vector<std::string> const& command, int out, int err) {
+[[noreturn]] void execCommand(SandboxRequest const& request, int out, int err) {
+  umask(request.umask);
   int const nullFd = open("/dev/null", O_RDONLY);
   if (nullFd >= 0)
     dup2(nullFd, 0);
   dup2(out, 1);
   dup2(err, 2);
   std::vector<char*> argv;
-  for (std::string const& argument : command)
+  for (std::string const& argument : request.command)
     argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   execv(argv[0], argv.data());
@@ -300,7 +301,7 @@ void runCommand(SandboxRequest const& request, int logFd, SandboxResult& result)
   if (child < 0)
     throw systemError("fork");
   if (child == 0)
-    execCommand(request.command, out[1], err[1]);
+    execCommand(request, out[1], err[1]);
   close(out[1]);
   close(err[1]);
   timespec start;

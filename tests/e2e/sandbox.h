@@ -28,6 +28,7 @@ struct SandboxRequest {
   std::vector<StagedFile> files;
   std::vector<std::string> command;  // program path and arguments
   std::vector<std::string> inspect;  // paths whose state is reported after the run
+  mode_t umask = 022;                // the program's file creation mask
   int timeoutSeconds = 60;
 };
 

@@ -43,7 +43,8 @@ bool addFile(std::string const& spec, SandboxRequest& request) {
   std::string source = spec.substr(equals + 1);
   mode_t mode = 0644;
   size_t const colon = source.rfind(':');
-  if (colon != std::string::npos) {
+  if (colon != std::string::npos && colon + 1 < source.size() &&
+      source.find_first_not_of("01234567", colon + 1) == std::string::npos) {
     mode = static_cast<mode_t>(std::stoul(source.substr(colon + 1), nullptr, 8));
     source.resize(colon);
   }
