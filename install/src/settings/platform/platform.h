@@ -1,5 +1,7 @@
 // The thin layer of Linux system calls: one function per call, no logic,
-// results and errno exactly as the call left them.
+// results and errno exactly as the call left them. Every stream and
+// descriptor opened here is close-on-exec, so that programs the hosting
+// process starts do not inherit the library's files.
 #ifndef TAMO_SETTINGS_PLATFORM_PLATFORM_H
 #define TAMO_SETTINGS_PLATFORM_PLATFORM_H
 
@@ -28,18 +30,25 @@ void closeIoHandle(int fd);           // close unless -1
 
 // open(path, O_WRONLY | O_CREAT | O_EXCL, 0644)
 int createFile(Filename const& name, std::nothrow_t const&);
+// A null or overlong mode fails with EINVAL.
 FILE* fopen(Filename const& name, char const* mode, std::nothrow_t const&);
 FILE* freopen(Filename const& name, char const* mode, FILE* stream, std::nothrow_t const&);
 int rmdir(Filename const& name, std::nothrow_t const&);
 int mkdir(Filename const& name, std::nothrow_t const&);  // mode 0700
 int remove(Filename const& name, std::nothrow_t const&);
 bool fileExist(Filename const& name, std::nothrow_t const&);  // stat succeeds
+// The stream takes over fd only on success.
+FILE* fdopen(int fd, char const* mode, std::nothrow_t const&);
+// 0, or EOF when flushing or closing failed; the stream is gone either way.
+int fclose(FILE* stream, std::nothrow_t const&);
 // mkstemp on "/tmp/XXXXXX": the descriptor (or -1) and the name it left.
 std::pair<int, std::string> createTempFile(std::nothrow_t const&);
 
-// Calls the safe replacement of a file needs. Descriptors are opened with
-// O_CLOEXEC.
+// Calls the safe replacement of a file needs.
+// A file created here (O_CREAT in flags) gets no permission bits at all:
+// create files through openExclusive.
 int open(Filename const& name, int flags, std::nothrow_t const&);
+// open(path, O_WRONLY | O_CREAT | O_EXCL, mode); fails on a symbolic link too.
 int openExclusive(Filename const& name, mode_t mode, std::nothrow_t const&);
 int openDirectory(Filename const& name, std::nothrow_t const&);  // O_RDONLY | O_DIRECTORY
 int close(int fd, std::nothrow_t const&);

@@ -1,1 +1,183 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "platform.h"
+#include "share/filename.h"
+#include "share/status.h"
+
+namespace settings_impl {
+namespace platform {
+
+namespace {
+
+// Large enough for every mode the library passes ("r", "rb", "w+b", ...).
+constexpr std::size_t kModeCapacity = 16;
+
+// Copies mode with glibc's 'e' flag appended, so that the stream's
+// descriptor is opened with O_CLOEXEC in the same call. False (errno EINVAL)
+// for a missing or overlong mode, which fopen would not accept either.
+bool closeOnExecMode(char const* mode, char (&buffer)[kModeCapacity]) {
+  if (mode == nullptr || std::strlen(mode) + 2 > kModeCapacity) {
+    errno = EINVAL;
+    return false;
+  }
+  std::size_t const length = std::strlen(mode);
+  std::memcpy(buffer, mode, length);
+  buffer[length] = 'e';
+  buffer[length + 1] = '\0';
+  return true;
+}
+
+}  // namespace
+
+void verifyFilenameLength(std::string const&) {}
+
+void verifyFilenameComponent(std::string const&) {}
+
+std::string getCurDir() {
+  char buffer[2048];
+  if (::getcwd(buffer, sizeof buffer) == nullptr)
+    throw settings::Exception(SETTINGS_UNKNOWN_ERROR);
+  return buffer;
+}
+
+void closeStdioHandle(FILE* stream) {
+  if (stream != nullptr)
+    ::fclose(stream);
+}
+
+// A failed close is not retried: on Linux the descriptor is released even when
+// close reports EINTR, and a retry could close a descriptor opened meanwhile.
+void closeIoHandle(int fd) {
+  if (fd != -1)
+    ::close(fd);
+}
+
+int createFile(Filename const& name, std::nothrow_t const&) {
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
+
+FILE* fopen(Filename const& name, char const* mode, std::nothrow_t const&) {
+  char flags[kModeCapacity];
+  if (!closeOnExecMode(mode, flags))
+    return nullptr;
+  return ::fopen(name.c_str(), flags);
+}
+
+FILE* freopen(Filename const& name, char const* mode, FILE* stream, std::nothrow_t const&) {
+  char flags[kModeCapacity];
+  if (!closeOnExecMode(mode, flags))
+    return nullptr;
+  return ::freopen(name.c_str(), flags, stream);
+}
+
+int rmdir(Filename const& name, std::nothrow_t const&) {
+  return ::rmdir(name.c_str());
+}
+
+int mkdir(Filename const& name, std::nothrow_t const&) {
+  return ::mkdir(name.c_str(), 0700);
+}
+
+int remove(Filename const& name, std::nothrow_t const&) {
+  return std::remove(name.c_str());
+}
+
+bool fileExist(Filename const& name, std::nothrow_t const&) {
+  struct stat status;
+  return ::stat(name.c_str(), &status) == 0;
+}
+
+FILE* fdopen(int fd, char const* mode, std::nothrow_t const&) {
+  return ::fdopen(fd, mode);
+}
+
+int fclose(FILE* stream, std::nothrow_t const&) {
+  return ::fclose(stream);
+}
+
+std::pair<int, std::string> createTempFile(std::nothrow_t const&) {
+  char name[] = "/tmp/XXXXXX";
+  int const fd = ::mkostemp(name, O_CLOEXEC);
+  return {fd, name};
+}
+
+int open(Filename const& name, int flags, std::nothrow_t const&) {
+  return ::open(name.c_str(), flags | O_CLOEXEC, 0);
+}
+
+int openExclusive(Filename const& name, mode_t mode, std::nothrow_t const&) {
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+}
+
+int openDirectory(Filename const& name, std::nothrow_t const&) {
+  return ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int close(int fd, std::nothrow_t const&) {
+  return ::close(fd);
+}
+
+ssize_t write(int fd, void const* data, size_t size, std::nothrow_t const&) {
+  return ::write(fd, data, size);
+}
+
+int fsync(int fd, std::nothrow_t const&) {
+  return ::fsync(fd);
+}
+
+int ftruncate(int fd, off_t size, std::nothrow_t const&) {
+  return ::ftruncate(fd, size);
+}
+
+int fstat(int fd, struct stat& result, std::nothrow_t const&) {
+  return ::fstat(fd, &result);
+}
+
+int stat(Filename const& name, struct stat& result, std::nothrow_t const&) {
+  return ::stat(name.c_str(), &result);
+}
+
+int lstat(Filename const& name, struct stat& result, std::nothrow_t const&) {
+  return ::lstat(name.c_str(), &result);
+}
+
+int fchmod(int fd, mode_t mode, std::nothrow_t const&) {
+  return ::fchmod(fd, mode);
+}
+
+int fchown(int fd, uid_t owner, gid_t group, std::nothrow_t const&) {
+  return ::fchown(fd, owner, group);
+}
+
+int rename(Filename const& from, Filename const& to, std::nothrow_t const&) {
+  return std::rename(from.c_str(), to.c_str());
+}
+
+int unlink(Filename const& name, std::nothrow_t const&) {
+  return ::unlink(name.c_str());
+}
+
+bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&) {
+  char buffer[PATH_MAX];
+  if (::realpath(name.c_str(), buffer) == nullptr)
+    return false;
+  try {
+    resolved.assign(buffer);
+  } catch (std::bad_alloc const&) {
+    errno = ENOMEM;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform
+}  // namespace settings_impl

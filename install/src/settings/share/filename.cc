@@ -1,1 +1,117 @@
 #include "filename.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "../platform/platform.h"
+#include "status.h"
+#include "value.h"
+
+namespace settings_impl {
+
+namespace {
+
+bool isVoid(std::string const& component) {
+  return component.empty() || component == ".";
+}
+
+// Cuts text at '/' and '\' and drops the void components; an absolute name
+// gets one empty component in front, standing for the root. Returns whether
+// the name is absolute. components is replaced only on success.
+bool tokenizePath(std::string const& text, std::vector<std::string>& components) {
+  std::vector<std::string> cut;
+  for (std::size_t offset = 0; offset < text.size();) {
+    std::size_t const separator = std::min(text.find_first_of("/\\", offset), text.size());
+    cut.push_back(text.substr(offset, separator - offset));
+    offset = separator + 1;
+  }
+  if (cut.empty())
+    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
+  bool const absolute = cut.front().empty();
+  std::vector<std::string> kept;
+  if (absolute)
+    kept.emplace_back();
+  for (std::string& component : cut) {
+    if (!isVoid(component))
+      kept.push_back(std::move(component));
+  }
+  components.swap(kept);
+  return absolute;
+}
+
+// Each ".." takes away the component before it; one right after the root
+// would climb above it.
+void resolveParentReferences(std::vector<std::string>& components) {
+  std::vector<std::string> resolved;
+  for (std::string& component : components) {
+    if (component != "..") {
+      resolved.push_back(std::move(component));
+    } else if (resolved.size() <= 1) {
+      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
+    } else {
+      resolved.pop_back();
+    }
+  }
+  components.swap(resolved);
+}
+
+// components begins with the root.
+std::string joinAbsolute(std::vector<std::string> const& components) {
+  if (components.size() <= 1)
+    return "/";
+  std::string joined;
+  for (std::size_t i = 1; i < components.size(); ++i)
+    joined += "/" + components[i];
+  return joined;
+}
+
+// The working directory's components; it must name an absolute directory.
+std::vector<std::string> workingDirectoryComponents() {
+  std::string const directory = platform::getCurDir();
+  std::vector<std::string> components;
+  if (directory.empty() || !tokenizePath(directory, components)) {
+    throw settings::Exception(SETTINGS_UNKNOWN_ERROR);
+  }
+  return components;
+}
+
+}  // namespace
+
+FilenameBase::FilenameBase(char const* text) {
+  if (text == nullptr)
+    throw std::logic_error("file name expected, got a null pointer");
+  path = text;
+  if (path.empty())
+    return;
+  char const* const end = path.data() + path.size();
+  if (validateUtf8Sequence(path.data(), end) != end) {
+    throw settings::Exception(SETTINGS_FILENAME_ENCODING_ERROR);
+  }
+  platform::verifyFilenameLength(path);
+  std::vector<std::string> components;
+  tokenizePath(path, components);
+  for (std::string const& component : components)
+    platform::verifyFilenameComponent(component);
+}
+
+bool Filename::tokenize(std::vector<std::string>& components) const {
+  return tokenizePath(path, components);
+}
+
+Filename Filename::canonicalize() const {
+  if (canonical)
+    return *this;
+  std::vector<std::string> components;
+  if (!tokenizePath(path, components)) {
+    std::vector<std::string> relative;
+    relative.swap(components);
+    components = workingDirectoryComponents();
+    components.insert(components.end(), relative.begin(), relative.end());
+  }
+  resolveParentReferences(components);
+  Filename result(joinAbsolute(components));
+  result.canonical = true;
+  return result;
+}
+
+}  // namespace settings_impl

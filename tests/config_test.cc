@@ -1,0 +1,293 @@
+#include "share/config.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "share/status.h"
+#include "share/value.h"
+
+namespace settings_impl {
+namespace {
+
+constexpr int kNoException = 0;
+
+template <typename Call>
+int statusOf(Call&& call) {
+  try {
+    call();
+  } catch (settings::Exception const& e) {
+    return e.code;
+  }
+  return kNoException;
+}
+
+int formatterCalls = 0;
+
+std::string formatFromOne(IParserCursor const& cursor) {
+  ++formatterCalls;
+  return "line " + std::to_string(cursor.line + 1) + "; char " +
+         std::to_string(cursor.character + 1);
+}
+
+class RecordingListener : public IParserErrorListener {
+ public:
+  void onError(IParserCursor const&, char const* message) override {
+    messages.emplace_back(message);
+  }
+
+  std::vector<std::string> messages;
+};
+
+class ConfigBuilderTest : public testing::Test {
+ protected:
+  int feed(char const* key, char const* value) { return builder.onValue(cursor, key, value); }
+  std::unique_ptr<IConfig> build() { return ConfigBuilder::createConfig(builder.getValues()); }
+
+  IParserCursor cursor;
+  RecordingListener listener;
+  ConfigBuilder builder{formatFromOne, nullptr, nullptr, &listener};
+};
+
+TEST_F(ConfigBuilderTest, RepeatedKeyKeepsLastValue) {
+  EXPECT_EQ(PARSE_ACCEPTED, feed("a", "1"));
+  EXPECT_EQ(PARSE_ACCEPTED, feed("a", "2"));
+  auto config = build();
+  EXPECT_STREQ("2", config->getUtf8Value("a"));
+  EXPECT_EQ(1u, config->getKeys().size());
+}
+
+TEST_F(ConfigBuilderTest, LaterKeyWithoutValueRemovesValue) {
+  feed("a", "1");
+  EXPECT_EQ(PARSE_ACCEPTED, feed("a", nullptr));
+  auto config = build();
+  EXPECT_FALSE(config->hasValue("a"));
+  for (auto const& read : std::vector<std::function<void()>>{
+           [&] { config->getValueType("a"); }, [&] { config->getUtf8Value("a"); },
+           [&] { config->getIntegerValue("a"); }, [&] { config->getDoubleValue("a"); },
+           [&] { config->getBooleanValue("a"); }, [&] { config->toUtf8("a"); }}) {
+    EXPECT_EQ(SETTINGS_TYPE_MISMATCH_ERROR, statusOf(read));
+  }
+  ASSERT_EQ(1u, config->getKeys().size());
+  EXPECT_STREQ("a", config->getKeys()[0]);
+}
+
+TEST_F(ConfigBuilderTest, LaterValueReplacesKeyWithoutValue) {
+  feed("a", nullptr);
+  feed("a", "1");
+  EXPECT_TRUE(build()->hasValue("a"));
+}
+
+TEST_F(ConfigBuilderTest, EmptyValueIsAValue) {
+  feed("k", "");
+  auto config = build();
+  EXPECT_TRUE(config->hasValue("k"));
+  EXPECT_STREQ("", config->getUtf8Value("k"));
+  EXPECT_EQ(SETTINGS_VALUE_FORMAT_ERROR, statusOf([&] { config->getIntegerValue("k"); }));
+}
+
+TEST_F(ConfigBuilderTest, ValueWithoutValidatorIsUntypedText) {
+  feed("n", "0x10");
+  auto config = build();
+  EXPECT_EQ(IConfig::UNTYPED, config->getValueType("n"));
+  EXPECT_EQ(16, config->getIntegerValue("n"));
+  EXPECT_STREQ("0x10", config->getUtf8Value("n"));
+  EXPECT_EQ("0x10", config->toUtf8("n"));
+  EXPECT_TRUE(config->getBooleanValue("n"));
+  EXPECT_EQ(0.0, config->getDoubleValue("n"));
+}
+
+TEST_F(ConfigBuilderTest, ValueThatIsNotUtf8IsRefusedAndEarlierValueKept) {
+  feed("a", "1");
+  EXPECT_EQ(PARSE_INVALID_VALUE, feed("a", "x\xFF"));
+  EXPECT_EQ(PARSE_INVALID_VALUE, feed("b", "\xC3"));
+  auto config = build();
+  EXPECT_STREQ("1", config->getUtf8Value("a"));
+  EXPECT_EQ(SETTINGS_KEY_NOT_FOUND_ERROR, statusOf([&] { config->hasValue("b"); }));
+}
+
+// Every stored key must be UTF-8 by itself; otherwise the file written from
+// the configuration would not read back.
+TEST_F(ConfigBuilderTest, KeyThatIsNotUtf8IsRefused) {
+  feed("a", "1");
+  EXPECT_EQ(PARSE_INVALID_KEY, feed("\xFF", "1"));
+  EXPECT_EQ(PARSE_INVALID_KEY, feed("k\xC3", "1"));
+  EXPECT_EQ(PARSE_INVALID_KEY, feed("\x80", nullptr));
+  auto config = build();
+  ASSERT_EQ(1u, config->getKeys().size());
+  EXPECT_STREQ("a", config->getKeys()[0]);
+}
+
+TEST_F(ConfigBuilderTest, MultiByteKeyIsAccepted) {
+  EXPECT_EQ(PARSE_ACCEPTED, feed("gr\xC3\xBC\xC3\x9F", "1"));
+  EXPECT_EQ(1, build()->getIntegerValue("gr\xC3\xBC\xC3\x9F"));
+}
+
+TEST_F(ConfigBuilderTest, CommentsAreAcceptedAndNotStored) {
+  EXPECT_TRUE(builder.onComment(cursor, "# note"));
+  EXPECT_TRUE(build()->getKeys().empty());
+}
+
+TEST_F(ConfigBuilderTest, CreateConfigTakesOverEveryEntry) {
+  std::unique_ptr<IConfig> config;
+  {
+    ConfigBuilder local(formatFromOne, nullptr, nullptr, nullptr);
+    local.onValue(cursor, "a", "1");
+    local.onValue(cursor, "b", nullptr);
+    config = ConfigBuilder::createConfig(local.getValues());
+    EXPECT_TRUE(local.getValues().empty());
+  }
+  EXPECT_STREQ("1", config->getUtf8Value("a"));
+  EXPECT_FALSE(config->hasValue("b"));
+}
+
+// Under the address sanitizer this shows the builder frees what it was not
+// asked to hand over.
+TEST_F(ConfigBuilderTest, UnclaimedEntriesGoWithTheBuilder) {
+  feed("a", "1");
+  feed("a", "2");
+  feed("b", "3");
+}
+
+TEST(ConfigTest, KeysInByteOrder) {
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, nullptr);
+  IParserCursor cursor;
+  for (char const* key : {"b", "\xC3\xA9", "B", "a", "ab"})
+    builder.onValue(cursor, key, "1");
+  auto config = ConfigBuilder::createConfig(builder.getValues());
+  std::vector<std::string> keys;
+  for (char const* key : config->getKeys())
+    keys.emplace_back(key);
+  EXPECT_EQ((std::vector<std::string>{"B", "a", "ab", "b", "\xC3\xA9"}), keys);
+}
+
+TEST(ConfigTest, EveryKeyedOperationRefusesAbsentKey) {
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, nullptr);
+  IParserCursor cursor;
+  builder.onValue(cursor, "present", "1");
+  builder.onValue(cursor, "bare", nullptr);
+  for (auto const& config :
+       {ConfigBuilder::createEmptyConfig(), ConfigBuilder::createConfig(builder.getValues())}) {
+    for (auto const& read : std::vector<std::function<void()>>{
+             [&] { config->getValueType("absent"); }, [&] { config->hasValue("absent"); },
+             [&] { config->getUtf8Value("absent"); }, [&] { config->getIntegerValue("absent"); },
+             [&] { config->getDoubleValue("absent"); }, [&] { config->getBooleanValue("absent"); },
+             [&] { config->toUtf8("absent"); }, [&] { config->hasValue("Present"); }}) {
+      EXPECT_EQ(SETTINGS_KEY_NOT_FOUND_ERROR, statusOf(read));
+    }
+  }
+}
+
+TEST(ConfigTest, EmptyConfigHasNoKeys) {
+  EXPECT_TRUE(ConfigBuilder::createEmptyConfig()->getKeys().empty());
+}
+
+// ---- Error messages ---------------------------------------------------------
+
+struct MessageCase {
+  char const* name;
+  int code;
+  char const* message;
+};
+
+void PrintTo(MessageCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class BuilderErrorMessage : public testing::TestWithParam<MessageCase> {};
+
+TEST_P(BuilderErrorMessage, QuotesTextAndNamesPosition) {
+  RecordingListener listener;
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, &listener);
+  IParserCursor cursor;
+  cursor.line = 2;
+  cursor.character = 0;
+  builder.onError(cursor, GetParam().code);
+  EXPECT_EQ(std::vector<std::string>{GetParam().message}, listener.messages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, BuilderErrorMessage,
+    testing::Values(MessageCase{"KeyWithoutValue", 301, "\"Key without value\" at line 3; char 1"},
+                    MessageCase{"EmptyKey", 302, "\"Empty key\" at line 3; char 1"},
+                    MessageCase{"InvalidKey", 303, "\"Invalid key\" at line 3; char 1"},
+                    MessageCase{"InvalidValue", 304, "\"Invalid value\" at line 3; char 1"},
+                    MessageCase{"InvalidComment", 305, "\"Invalid comment\" at line 3; char 1"},
+                    MessageCase{"Accepted", 300, "\"Unknown error\" at line 3; char 1"},
+                    MessageCase{"Unassigned", 42, "\"Unknown error\" at line 3; char 1"}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+TEST(BuilderErrorTest, NoListenerComposesNothing) {
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, nullptr);
+  IParserCursor cursor;
+  formatterCalls = 0;
+  builder.onError(cursor, PARSE_EMPTY_KEY);
+  EXPECT_EQ(0, formatterCalls);
+}
+
+TEST(BuilderErrorTest, ListenerFailurePassesOut) {
+  class RefusingListener : public IParserErrorListener {
+   public:
+    void onError(IParserCursor const&, char const*) override {
+      throw settings::Exception(SETTINGS_INVALID_VALUE_ERROR);
+    }
+  } listener;
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, &listener);
+  IParserCursor cursor;
+  EXPECT_EQ(SETTINGS_INVALID_VALUE_ERROR,
+            statusOf([&] { builder.onError(cursor, PARSE_INVALID_VALUE); }));
+}
+
+// ---- Maps of owning pointers ------------------------------------------------
+
+// Records, when destroyed, its name and how many entries the map still had.
+struct Tracked {
+  Tracked(std::string name, std::vector<std::string>& log, std::map<std::string, Tracked*>& map)
+      : name(std::move(name)), log(log), map(map) {}
+  ~Tracked() { log.push_back(name + "@" + std::to_string(map.size())); }
+
+  std::string name;
+  std::vector<std::string>& log;
+  std::map<std::string, Tracked*>& map;
+};
+
+using TrackedMap = std::map<std::string, Tracked*>;
+
+TEST(OwningMapTest, SetValueReplacesAndDeletesEarlierValue) {
+  std::vector<std::string> log;
+  TrackedMap map;
+  auto first = std::make_unique<Tracked>("first", log, map);
+  setValue(map, "k", first);
+  EXPECT_EQ(nullptr, first);
+  auto second = std::make_unique<Tracked>("second", log, map);
+  Tracked* raw = second.get();
+  setValue(map, "k", second);
+  EXPECT_EQ(std::vector<std::string>{"first@1"}, log);
+  EXPECT_EQ(raw, map.at("k"));
+  std::unique_ptr<Tracked> none;
+  setValue(map, "k", none);
+  setValue(map, "other", none);
+  EXPECT_EQ((std::vector<std::string>{"first@1", "second@1"}), log);
+  EXPECT_EQ((TrackedMap{{"k", nullptr}, {"other", nullptr}}), map);
+}
+
+TEST(OwningMapTest, DeleteValuesEmptiesMapBeforeDeletingInKeyOrder) {
+  std::vector<std::string> log;
+  TrackedMap map;
+  for (char const* key : {"b", "a", "c"}) {
+    auto value = std::make_unique<Tracked>(key, log, map);
+    setValue(map, key, value);
+  }
+  std::unique_ptr<Tracked> none;
+  setValue(map, "bare", none);
+  deleteValues(map);
+  EXPECT_TRUE(map.empty());
+  EXPECT_EQ((std::vector<std::string>{"a@0", "b@0", "c@0"}), log);
+}
+
+}  // namespace
+}  // namespace settings_impl
