@@ -76,9 +76,11 @@ class InstallerRun {
   SandboxResult result;
 };
 
-#define SKIP_UNLESS_RAN(run) \
-  if (!(run).result.ran)     \
-  GTEST_SKIP() << (run).result.skipReason
+#define SKIP_UNLESS_RAN(run)                   \
+  do {                                         \
+    if (!(run).result.ran)                     \
+      GTEST_SKIP() << (run).result.skipReason; \
+  } while (false)
 
 void expectFile(FileState const& state, FileSpec const& expected) {
   ASSERT_EQ(state.exists, expected.kind != FileSpec::ABSENT);

@@ -29,9 +29,11 @@ SandboxResult runProbe(tamo_test::TempDir const& dir, std::vector<std::string> a
   return runInSandbox(request);
 }
 
-#define SKIP_UNLESS_RAN(result) \
-  if (!(result).ran)            \
-  GTEST_SKIP() << (result).skipReason
+#define SKIP_UNLESS_RAN(result)            \
+  do {                                     \
+    if (!(result).ran)                     \
+      GTEST_SKIP() << (result).skipReason; \
+  } while (false)
 
 TEST(Sandbox, EveryLogMessageArrivesInOrderWhileTheProgramRuns) {
   tamo_test::TempDir dir;
