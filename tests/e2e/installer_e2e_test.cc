@@ -88,8 +88,9 @@ void expectFile(FileState const& state, FileSpec const& expected) {
     return;
   EXPECT_EQ(state.isDirectory, expected.kind == FileSpec::DIRECTORY);
   EXPECT_EQ(state.mode, expected.mode) << std::oct << state.mode;
-  if (expected.kind == FileSpec::REGULAR)
+  if (expected.kind == FileSpec::REGULAR) {
     EXPECT_EQ(state.contents, expected.contents);
+  }
 }
 
 struct RunCase {
