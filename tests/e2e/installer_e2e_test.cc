@@ -55,10 +55,14 @@ void stage(char const* path, FileSpec const& spec, SandboxRequest& request) {
 
 class InstallerRun {
  public:
-  InstallerRun(FileSpec const& system, FileSpec const& input) {
+  InstallerRun(FileSpec const& system, FileSpec const& input,
+               std::vector<tamo_sandbox::StagedFile> const& otherFiles = {},
+               std::vector<std::string> const& arguments = {}) {
     request.workDir = dir.path();
     request.command = {TAMO_INSTALL_CONFIG_PATH};
+    request.command.insert(request.command.end(), arguments.begin(), arguments.end());
     request.inspect = {SYSTEM_PATH, "/etc/Vardel", "/etc/Vardel/Tamo"};
+    request.files = otherFiles;
     stage(SYSTEM_PATH, system, request);
     stage(INPUT_PATH, input, request);
     result = tamo_sandbox::runInSandbox(request);
@@ -201,6 +205,12 @@ std::vector<RunCase> const RUN_CASES = {
       "No write permissions for install config file " SYSTEM_PATH ". Exiting..."},
      "",
      file("WEB_TAMO=1\n", 0)},
+    {"ReadsButDoesNotWriteAReadOnlySystemFile",
+     file("WEB_TAMO=1\n", 0444),
+     file("AUTO_UPDATE=1\n"),
+     {"No write permissions for install config file " SYSTEM_PATH ". Exiting..."},
+     "",
+     file("WEB_TAMO=1\n", 0444)},
     {"SkipsAnInputOfModeZero",
      absent(),
      file("AUTO_UPDATE=1\n", 0),
@@ -242,6 +252,24 @@ TEST(InstallerDirectories, MissingParentsAreCreatedPrivate) {
   }
   EXPECT_FALSE(tamo_test::exists("/etc/Vardel")) << "the host's /etc was changed";
   EXPECT_FALSE(tamo_test::exists("/etc/tamo")) << "the host's /etc was changed";
+}
+
+TEST(InstallerFailures, StopsWhenTheSystemFileCannotBeCreated) {
+  InstallerRun run(absent(), file("AUTO_UPDATE=1\n"), {{"/etc/Vardel/Tamo", "in the way", 0644}});
+  SKIP_UNLESS_RAN(run);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{"Invalid pre-existing config file " SYSTEM_PATH
+                                                     ". Exiting..."});
+  EXPECT_EQ(run.result.files.at("/etc/Vardel/Tamo").contents, "in the way");
+  EXPECT_EQ(run.result.exitStatus, 0);
+}
+
+TEST(InstallerArguments, AreIgnored) {
+  InstallerRun run(absent(), file("web_tamo=0\n"), {}, {"--help", "-v", "/etc/passwd"});
+  SKIP_UNLESS_RAN(run);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{NO_PRE_EXISTING});
+  EXPECT_EQ(run.result.files.at(SYSTEM_PATH).contents, "WEB_TAMO=0\n");
+  EXPECT_EQ(run.result.standardError, "");
+  EXPECT_EQ(run.result.exitStatus, 0);
 }
 
 }  // namespace
