@@ -1,6 +1,5 @@
 // The installer driver on a stand-in library table, with the system log
 // captured in this test binary.
-#include <sys/stat.h>
 #include <syslog.h>
 
 #include <gtest/gtest.h>
@@ -300,11 +299,6 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(InstallerTables, HoldEveryAcceptedText) {
-  EXPECT_EQ(SIZE_ENABLE_DISABLE_ARRAY, 4);
-  EXPECT_EQ(SIZE_SECURITY_LEVEL_ARRAY, 8);
-}
-
 // ---- The flow ---------------------------------------------------------------
 
 struct FlowCase {
@@ -360,61 +354,6 @@ TEST_F(InstallerTest, FailedEmptinessQueryRaisesAfterBothImports) {
   EXPECT_EQ(library.imports.size(), 2u);
   EXPECT_TRUE(library.exports.empty());
 }
-
-TEST_F(InstallerTest, MissingSystemFileIsAnnouncedBeforeItIsCreated) {
-  ProcessOptions options(fakeTable(), paths());
-  EXPECT_TRUE(options.exportToInstallConfig());
-  EXPECT_EQ(loggedTexts(),
-            std::vector<std::string>{"No pre-existing config file. Creating new one."});
-  EXPECT_EQ(library.exports, std::vector<std::string>{systemFile});
-}
-
-TEST_F(InstallerTest, SystemFileWithoutPermissionsIsNeitherReadNorWritten) {
-  std::string const system = dir.file("locked.cfg");
-  tamo_test::writeFile(system, "AUTO_UPDATE=1\n");
-  ASSERT_EQ(chmod(system.c_str(), 0), 0);
-  systemFile = system;
-  ProcessOptions options(fakeTable(), paths());
-  EXPECT_EQ(options.processInstallConfigData(), 3);
-  ASSERT_EQ(library.imports.size(), 1u);
-  EXPECT_EQ(library.imports[0].path, inputFile);
-  EXPECT_TRUE(library.exports.empty());
-  EXPECT_EQ(loggedTexts(),
-            (std::vector<std::string>{
-                "No read permissions for install config file " + system,
-                "No write permissions for install config file " + system + ". Exiting..."}));
-}
-
-struct ModeCase {
-  char const* name;
-  int mode;  // -1: no file
-  bool readable;
-  bool writable;
-};
-
-class OwnerBits : public testing::TestWithParam<ModeCase> {};
-
-TEST_P(OwnerBits, OnlyTheOwnerBitsOfAnExistingFileCount) {
-  tamo_test::TempDir dir;
-  std::string const path = dir.file("f");
-  if (GetParam().mode >= 0) {
-    tamo_test::writeFile(path, "x");
-    ASSERT_EQ(chmod(path.c_str(), GetParam().mode), 0);
-  }
-  EXPECT_EQ(ProcessOptions::fileIsUR(path.c_str()), GetParam().readable);
-  EXPECT_EQ(ProcessOptions::fileIsUW(path.c_str()), GetParam().writable);
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, OwnerBits,
-                         testing::Values(ModeCase{"Missing", -1, true, true},
-                                         ModeCase{"None", 0, false, false},
-                                         ModeCase{"OwnerRead", 0400, true, false},
-                                         ModeCase{"OwnerWrite", 0200, false, true},
-                                         ModeCase{"GroupAndOthersOnly", 0066, false, false},
-                                         ModeCase{"Usual", 0644, true, true}),
-                         [](testing::TestParamInfo<ModeCase> const& info) {
-                           return info.param.name;
-                         });
 
 // ---- Status messages ----------------------------------------------------------
 
