@@ -6,9 +6,9 @@
 
 int main() {
   // Every outcome of the run is in the system log and the status is 0. Only
-  // memory exhaustion raises (a library call reports it as a settings
-  // exception); the run then stops quietly with status 1, after the handles
-  // have been released.
+  // running out of memory raises (a library call then fails with a status the
+  // driver cannot go on from); the run stops quietly with status 1, after the
+  // handles have been released.
   try {
     ProcessOptions options;
     options.processInstallConfigData();
