@@ -197,7 +197,7 @@ void writeWhole(int fd, std::string const& contents, std::string const& path) {
 }
 
 void stage(StagedFile const& file) {
-  if (file.path.rfind("/etc/", 0) != 0) {
+  if (file.path.rfind("/etc/", 0) != 0 || (file.path + "/").find("/../") != std::string::npos) {
     throw std::runtime_error("only files under /etc can be staged: " + file.path);
   }
   makeParents(file.path);
@@ -353,6 +353,8 @@ FileState inspect(std::string const& path) {
 
 SandboxResult runInside(SandboxRequest const& request) {
   enterPrivateTree(request.workDir);
+  // Staged modes are exact; the program gets the mask that was asked for.
+  umask(0);
   for (StagedFile const& file : request.files)
     stage(file);
   int const logFd = bindLogSocket();

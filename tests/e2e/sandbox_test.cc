@@ -73,7 +73,7 @@ TEST(Sandbox, StagedFilesAreSeenAndWritesStayPrivate) {
 TEST(Sandbox, RefusesToStageOutsideEtc) {
   tamo_test::TempDir dir;
   SandboxRequest request;
-  request.files = {{dir.file("elsewhere"), "x", 0644}};
+  request.files = {{"/etc/../" + dir.file("elsewhere"), "x", 0644}};
   try {
     SandboxResult const result = runProbe(dir, {"0", "0"}, request);
     SKIP_UNLESS_RAN(result);
