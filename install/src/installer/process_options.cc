@@ -58,14 +58,14 @@ bool fileHasOwnerBit(char const* path, mode_t ownerBit) {
 
 }  // namespace
 
-ProcessOptions::ProcessOptions(settings_api_t const& table, InstallConfigPaths const& paths)
+ProcessOptions::ProcessOptions(settings_api_t const& table, InstallConfigPaths const& filePaths)
     : api(table),
       context(api.context_create()),
       allowKeysWithoutValues(false),
       failFast(true),
       validator(nullptr),
       keyMapper(nullptr),
-      paths(paths) {
+      paths(filePaths) {
   validatorHolder.setApi(api);
   keyMapperHolder.setApi(api);
   try {
