@@ -29,6 +29,13 @@
 #define TAMO_SETTINGS_EXPORT
 #endif
 
+/* No function lets an exception out; C++ callers may rely on it. */
+#if defined(__cplusplus)
+#define TAMO_SETTINGS_NOEXCEPT noexcept
+#else
+#define TAMO_SETTINGS_NOEXCEPT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -97,18 +104,15 @@ typedef struct settings_api_t {
                                     settings_validator_t const* validator,
                                     settings_key_mapper_t const* keyMapper, int failFast,
                                     int allowKeysWithoutValues);
-  int (*context_import_from_context)(settings_context_t* context,
-                                     settings_context_t const* source);
+  int (*context_import_from_context)(settings_context_t* context, settings_context_t const* source);
   int (*context_get_last_import_errors)(settings_context_t* context,
                                         settings_error_desc_t const** errors, int* count);
   int (*context_export_to_file)(settings_context_t* context, char const* fileName);
   int (*context_is_empty)(settings_context_t* context, int* value);
-  int (*context_is_equal)(settings_context_t* context, settings_context_t const* other,
-                          int* value);
+  int (*context_is_equal)(settings_context_t* context, settings_context_t const* other, int* value);
   int (*context_iterate_keys)(settings_context_t* context, settings_key_callback_t callback,
                               void* userData);
-  int (*context_get_utf8_value)(settings_context_t* context, char const* key,
-                                char const** value);
+  int (*context_get_utf8_value)(settings_context_t* context, char const* key, char const** value);
   int (*context_get_boolean_value)(settings_context_t* context, char const* key, int* value);
   int (*context_get_integer_value)(settings_context_t* context, char const* key, int* value);
   int (*context_get_double_value)(settings_context_t* context, char const* key, double* value);
@@ -143,15 +147,15 @@ typedef struct settings_api_t {
 } settings_api_t;
 
 /* Fills *api with the 32 functions; NULL is ignored. Allocates nothing. */
-TAMO_SETTINGS_EXPORT void settings_api_get(settings_api_t* api);
+TAMO_SETTINGS_EXPORT void settings_api_get(settings_api_t* api) TAMO_SETTINGS_NOEXCEPT;
 
 /* A new, empty context, or NULL when memory runs out. */
-TAMO_SETTINGS_EXPORT settings_context_t* context_create(void);
+TAMO_SETTINGS_EXPORT settings_context_t* context_create(void) TAMO_SETTINGS_NOEXCEPT;
 /* Frees the context; every pointer obtained from it becomes invalid. */
-TAMO_SETTINGS_EXPORT void context_free(settings_context_t* context);
+TAMO_SETTINGS_EXPORT void context_free(settings_context_t* context) TAMO_SETTINGS_NOEXCEPT;
 /* *path: the system settings file's path, valid until context_free. */
-TAMO_SETTINGS_EXPORT int context_get_system_config_file_path(settings_context_t* context,
-                                                             char const** path);
+TAMO_SETTINGS_EXPORT int context_get_system_config_file_path(
+    settings_context_t* context, char const** path) TAMO_SETTINGS_NOEXCEPT;
 
 /* Imports a settings file (at most 1,048,575 bytes) or a text and merges the
  * accepted entries over the context's; imported entries win. validator and
@@ -161,91 +165,101 @@ TAMO_SETTINGS_EXPORT int context_get_system_config_file_path(settings_context_t*
  * recorded (context_get_last_import_errors); the result is then
  * SETTINGS_INVALID_VALUE_ERROR. Other failures (304, 307, 311, 312, 314, 315)
  * leave the context unchanged. */
-TAMO_SETTINGS_EXPORT int context_import_from_file(settings_context_t* context,
-                                                  char const* fileName,
-                                                  settings_validator_t const* validator,
-                                                  settings_key_mapper_t const* keyMapper,
-                                                  int failFast, int allowKeysWithoutValues);
-TAMO_SETTINGS_EXPORT int context_import_from_string(settings_context_t* context, char const* text,
-                                                    settings_validator_t const* validator,
-                                                    settings_key_mapper_t const* keyMapper,
-                                                    int failFast, int allowKeysWithoutValues);
+TAMO_SETTINGS_EXPORT int context_import_from_file(
+    settings_context_t* context, char const* fileName, settings_validator_t const* validator,
+    settings_key_mapper_t const* keyMapper, int failFast,
+    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int context_import_from_string(
+    settings_context_t* context, char const* text, settings_validator_t const* validator,
+    settings_key_mapper_t const* keyMapper, int failFast,
+    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
 /* Merges source's entries over context's; source may be context itself. */
-TAMO_SETTINGS_EXPORT int context_import_from_context(settings_context_t* context,
-                                                     settings_context_t const* source);
+TAMO_SETTINGS_EXPORT int context_import_from_context(
+    settings_context_t* context, settings_context_t const* source) TAMO_SETTINGS_NOEXCEPT;
 /* *errors: the refused lines of the last file or text import (NULL when
  * none), owned by the context and valid until its next such import or
  * context_free; *count: their number. */
 TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* context,
                                                         settings_error_desc_t const** errors,
-                                                        int* count);
+                                                        int* count) TAMO_SETTINGS_NOEXCEPT;
 /* Writes the context as "key=value" lines in key order, creating missing
  * parent directories (0700). An existing file is replaced whole or not at
  * all, keeping its owner, group and permission bits; a symbolic link stays a
- * link and its target is replaced. A new file gets 0644 less the umask. An
- * empty context writes one space. The context is never changed. */
+ * link and its target is replaced. Other hard links to the old file keep the
+ * old text. A new file gets 0644 less the umask. An empty context writes one
+ * space. The context is never changed. */
 TAMO_SETTINGS_EXPORT int context_export_to_file(settings_context_t* context,
-                                                char const* fileName);
+                                                char const* fileName) TAMO_SETTINGS_NOEXCEPT;
 /* *value: 1 when the context holds no key, else 0. */
-TAMO_SETTINGS_EXPORT int context_is_empty(settings_context_t* context, int* value);
+TAMO_SETTINGS_EXPORT int context_is_empty(settings_context_t* context,
+                                          int* value) TAMO_SETTINGS_NOEXCEPT;
 /* *value: 1 when both hold the same keys with equal typed values, else 0. */
 TAMO_SETTINGS_EXPORT int context_is_equal(settings_context_t* context,
-                                          settings_context_t const* other, int* value);
+                                          settings_context_t const* other,
+                                          int* value) TAMO_SETTINGS_NOEXCEPT;
 /* Calls callback for each key present at the start; userData may be NULL. */
 TAMO_SETTINGS_EXPORT int context_iterate_keys(settings_context_t* context,
-                                              settings_key_callback_t callback, void* userData);
+                                              settings_key_callback_t callback,
+                                              void* userData) TAMO_SETTINGS_NOEXCEPT;
 /* *value: the value's text, valid until the context's configuration is
  * replaced (an import, an erase) or the context is freed. */
 TAMO_SETTINGS_EXPORT int context_get_utf8_value(settings_context_t* context, char const* key,
-                                                char const** value);
+                                                char const** value) TAMO_SETTINGS_NOEXCEPT;
 /* A key present without a value reads as true. */
 TAMO_SETTINGS_EXPORT int context_get_boolean_value(settings_context_t* context, char const* key,
-                                                   int* value);
+                                                   int* value) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int context_get_integer_value(settings_context_t* context, char const* key,
-                                                   int* value);
+                                                   int* value) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int context_get_double_value(settings_context_t* context, char const* key,
-                                                  double* value);
+                                                  double* value) TAMO_SETTINGS_NOEXCEPT;
 /* SETTINGS_KEY_NOT_FOUND_ERROR when absent; the context is then unchanged. */
-TAMO_SETTINGS_EXPORT int context_erase_key(settings_context_t* context, char const* key);
+TAMO_SETTINGS_EXPORT int context_erase_key(settings_context_t* context,
+                                           char const* key) TAMO_SETTINGS_NOEXCEPT;
 
-TAMO_SETTINGS_EXPORT void validator_free(settings_validator_t* validator);
+TAMO_SETTINGS_EXPORT void validator_free(settings_validator_t* validator) TAMO_SETTINGS_NOEXCEPT;
 /* A new builder without rules that refuses unknown keys; NULL when out of memory. */
-TAMO_SETTINGS_EXPORT settings_validator_builder_t* validator_builder_create(void);
-TAMO_SETTINGS_EXPORT void validator_builder_free(settings_validator_builder_t* builder);
+TAMO_SETTINGS_EXPORT settings_validator_builder_t* validator_builder_create(void)
+    TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT void validator_builder_free(settings_validator_builder_t* builder)
+    TAMO_SETTINGS_NOEXCEPT;
 /* *validator: a snapshot of the builder's rules, independent of the builder. */
-TAMO_SETTINGS_EXPORT int validator_builder_create_validator(settings_validator_builder_t* builder,
-                                                            settings_validator_t** validator);
+TAMO_SETTINGS_EXPORT int validator_builder_create_validator(
+    settings_validator_builder_t* builder, settings_validator_t** validator) TAMO_SETTINGS_NOEXCEPT;
 /* Each setter replaces whatever rule the key had. */
 TAMO_SETTINGS_EXPORT int validator_builder_set_utf8_validator(
-    settings_validator_builder_t* builder, char const* key);
+    settings_validator_builder_t* builder, char const* key) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int validator_builder_set_integer_validator(
-    settings_validator_builder_t* builder, char const* key);
+    settings_validator_builder_t* builder, char const* key) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int validator_builder_set_boolean_validator(
-    settings_validator_builder_t* builder, char const* key);
+    settings_validator_builder_t* builder, char const* key) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int validator_builder_set_double_validator(
-    settings_validator_builder_t* builder, char const* key);
-TAMO_SETTINGS_EXPORT int validator_builder_allow_unknown_keys(
-    settings_validator_builder_t* builder, int allow);
+    settings_validator_builder_t* builder, char const* key) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int validator_builder_allow_unknown_keys(settings_validator_builder_t* builder,
+                                                              int allow) TAMO_SETTINGS_NOEXCEPT;
 /* Adds the rows in array order; the first failing row ends the call with its
  * status and the rows before it stay added. A row with a NULL text fails with
  * SETTINGS_UNKNOWN_ERROR. A count of 0 or less adds nothing. */
 TAMO_SETTINGS_EXPORT int validator_builder_set_fixed_value_validator(
     settings_validator_builder_t* builder, char const* key, settings_fixed_value_t const* rows,
-    int rowCount);
+    int rowCount) TAMO_SETTINGS_NOEXCEPT;
 TAMO_SETTINGS_EXPORT int validator_builder_set_dirname_validator(
-    settings_validator_builder_t* builder, char const* key, int skipPathCheck);
+    settings_validator_builder_t* builder, char const* key,
+    int skipPathCheck) TAMO_SETTINGS_NOEXCEPT;
 
-TAMO_SETTINGS_EXPORT void key_mapper_free(settings_key_mapper_t* keyMapper);
+TAMO_SETTINGS_EXPORT void key_mapper_free(settings_key_mapper_t* keyMapper) TAMO_SETTINGS_NOEXCEPT;
 /* A new builder without mappings; NULL when out of memory. */
-TAMO_SETTINGS_EXPORT settings_key_mapper_builder_t* key_mapper_builder_create(void);
-TAMO_SETTINGS_EXPORT void key_mapper_builder_free(settings_key_mapper_builder_t* builder);
+TAMO_SETTINGS_EXPORT settings_key_mapper_builder_t* key_mapper_builder_create(void)
+    TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT void key_mapper_builder_free(settings_key_mapper_builder_t* builder)
+    TAMO_SETTINGS_NOEXCEPT;
 /* *keyMapper: a snapshot of the builder's mappings, independent of the builder. */
 TAMO_SETTINGS_EXPORT int key_mapper_builder_create_key_mapper(
-    settings_key_mapper_builder_t* builder, settings_key_mapper_t** keyMapper);
+    settings_key_mapper_builder_t* builder,
+    settings_key_mapper_t** keyMapper) TAMO_SETTINGS_NOEXCEPT;
 /* Maps the key from to to; the mapping added last is tried first. */
 TAMO_SETTINGS_EXPORT int key_mapper_builder_map(settings_key_mapper_builder_t* builder,
                                                 char const* from, char const* to,
-                                                int caseSensitive);
+                                                int caseSensitive) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -48,7 +48,9 @@ class KeyMapperBuilder {
   KeyMapperBuilder(KeyMapperBuilder const&) = delete;
   KeyMapperBuilder& operator=(KeyMapperBuilder const&) = delete;
 
-  // Without caseSensitive, from also matches in any ASCII letter case.
+  // Without caseSensitive, from also matches in any ASCII letter case. A later
+  // mapping of the same key takes precedence. Null texts raise
+  // std::invalid_argument.
   void map(char const* from, char const* to, bool caseSensitive);
   // A snapshot; the builder is unchanged and may create more.
   std::unique_ptr<KeyMapper> create() const;

@@ -32,6 +32,14 @@ class IConfigParser {
 // "line N; char M", both counted from 1.
 std::string formatCursor(IParserCursor const& cursor);
 
+// Cuts text into lines and hands each line's comment, or key and value, to
+// callback, reporting refused lines through callback.onError. With failFast
+// it stops after the first refused line, and a settings::Exception raised by
+// the callback passes on; without it such an exception only refuses its line.
+// Other exceptions always pass on.
+void parseLines(std::string const& text, IConfigParserCallback& callback, bool failFast,
+                bool allowKeysWithoutValues);
+
 // Counts the messages it receives and passes them on to listener, if any.
 class ParserErrorCounter : public IParserErrorListener {
  public:

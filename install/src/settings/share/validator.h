@@ -45,7 +45,10 @@ class ConfigValidator {
   ConfigValidator(ConfigValidator const&) = delete;
   ConfigValidator& operator=(ConfigValidator const&) = delete;
 
-  // A new value for the key, or null when its rule stores no value.
+  // A new value for the key, or null when its rule stores no value. Raises
+  // InavlidKeyError for a key without a rule when unknown keys are refused,
+  // InavlidValueError for a refused (or null) value, and the ValueFormatError
+  // (302) of a text the type's reader refuses.
   std::unique_ptr<ConfigValue> validate(char const* key, char const* value) const;
 
  private:
@@ -70,6 +73,7 @@ struct FixedValueRow {
 using FixedValueRows = std::vector<FixedValueRow>;
 
 // A key has at most one rule: every setter removes the key's other rules.
+// Null keys and texts raise std::invalid_argument.
 class ConfigValidatorBuilder {
  public:
   ConfigValidatorBuilder() = default;

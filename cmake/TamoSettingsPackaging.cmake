@@ -1,0 +1,53 @@
+# Installs the settings library for C and C++ programs: the header, the shared
+# and static library, a pkg-config file and a CMake package. Every installed
+# file finds the others relative to itself, so the prefix may be chosen at
+# install time (cmake --install <build> --prefix <dir>).
+include(CMakePackageConfigHelpers)
+
+set(TAMO_SETTINGS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TamoSettings)
+set(TAMO_SETTINGS_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS tamo_settings_shared tamo_settings_static
+  EXPORT TamoSettingsTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+)
+install(FILES ${PROJECT_SOURCE_DIR}/install/include/tamo/settings.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tamo)
+install(FILES ${PROJECT_SOURCE_DIR}/doc/tamo-settings.3
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+
+# CMake package: TamoSettings::tamo-settings and TamoSettings::tamo-settings-static.
+install(EXPORT TamoSettingsTargets
+  NAMESPACE TamoSettings::
+  DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
+configure_package_config_file(
+  ${CMAKE_CURRENT_LIST_DIR}/TamoSettingsConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/TamoSettingsConfig.cmake
+  INSTALL_DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
+write_basic_package_version_file(
+  ${CMAKE_CURRENT_BINARY_DIR}/TamoSettingsConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/TamoSettingsConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/TamoSettingsConfigVersion.cmake
+  DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
+
+# pkg-config: the prefix is found from the .pc file's own folder.
+function(tamo_relative_to_prefix out dir)
+  if(IS_ABSOLUTE "${dir}")
+    set(${out} "${dir}" PARENT_SCOPE)
+  else()
+    set(${out} "\${prefix}/${dir}" PARENT_SCOPE)
+  endif()
+endfunction()
+file(RELATIVE_PATH TAMO_PC_PREFIX_FROM_PCFILEDIR
+  /prefix/${TAMO_SETTINGS_PKGCONFIG_DIR} /prefix)
+string(REGEX REPLACE "/$" "" TAMO_PC_PREFIX_FROM_PCFILEDIR "${TAMO_PC_PREFIX_FROM_PCFILEDIR}")
+tamo_relative_to_prefix(TAMO_PC_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+tamo_relative_to_prefix(TAMO_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tamo-settings.pc.in
+  ${CMAKE_CURRENT_BINARY_DIR}/tamo-settings.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tamo-settings.pc
+  DESTINATION ${TAMO_SETTINGS_PKGCONFIG_DIR})

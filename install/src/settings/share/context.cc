@@ -1,0 +1,102 @@
+#include "context.h"
+
+#include <string>
+#include <utility>
+
+#include "config_ops.h"
+#include "file_ops.h"
+#include "file_replace.h"
+#include "filename.h"
+#include "parser.h"
+#include "serializer.h"
+#include "status.h"
+
+namespace settings_impl {
+
+char const* const systemConfigFileName = "/etc/Vardel/Tamo/tamo.settings.cfg";
+
+std::string getGlobalSystemConfigFilePath() {
+  return systemConfigFileName;
+}
+
+namespace {
+
+// Fails on the first entry that cannot be written, before anything reaches
+// the disk.
+std::string serializeConfig(IConfig const& config) {
+  PlainTextEntrySerializer entries;
+  ConfigSerializer(true, &entries).serialize(config);
+  return entries.getText();
+}
+
+}  // namespace
+
+Context::Context()
+    : config(ConfigBuilder::createEmptyConfig()),
+      systemConfigFilePath(getGlobalSystemConfigFilePath()) {}
+
+Context::~Context() = default;
+
+void Context::importFromFile(char const* fileName, ConfigValidator const* validator,
+                             KeyMapper const* keyMapper, bool failFast,
+                             bool allowKeysWithoutValues) {
+  Filename const canonical = Filename(fileName).canonicalize();
+  PlainTextFileConfigParser parser(canonical);
+  updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
+}
+
+void Context::importFromString(char const* text, ConfigValidator const* validator,
+                               KeyMapper const* keyMapper, bool failFast,
+                               bool allowKeysWithoutValues) {
+  PlainTextFileConfigParser parser{std::string(text)};
+  updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
+}
+
+void Context::updateConfig(IConfigParser& parser, ConfigValidator const* validator,
+                           KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues) {
+  parser.setErrorListener(this);
+  parser.setValidator(validator);
+  parser.setKeyMapper(keyMapper);
+  parser.setFailFast(failFast);
+  parser.setAllowKeysWithoutValues(allowKeysWithoutValues);
+  importErrors.clear();
+
+  std::unique_ptr<IConfig> parsed(parser.parse());
+  if (parsed) {
+    // Over an empty configuration the merge would only copy the parsed one
+    // value by value; taking it over gives the same entries.
+    replaceConfig(config->getKeys().empty() ? std::move(parsed) : mergeConfigs(*config, *parsed));
+  }
+  if (!importErrors.empty())
+    throw settings::Exception(SETTINGS_INVALID_VALUE_ERROR);
+}
+
+void Context::importFrom(Context const& source) {
+  replaceConfig(mergeConfigs(*config, *source.config));
+}
+
+void Context::eraseKey(char const* key) {
+  replaceConfig(settings_impl::eraseKey(*config, key));
+}
+
+void Context::exportToFile(char const* fileName) const {
+  Filename const canonical = Filename(fileName).canonicalize();
+  std::string text = serializeConfig(*config);
+  ensureDirectoryTreeExist(canonical);
+  // The file is never left empty; a lone blank reads back as an empty
+  // configuration.
+  if (text.empty())
+    text = " ";
+  replaceFileContents(canonical, text);
+}
+
+void Context::replaceConfig(std::unique_ptr<IConfig> replacement) noexcept {
+  config = std::move(replacement);
+}
+
+void Context::onError(IParserCursor const& cursor, char const* message) {
+  importErrors.push_back(settings_error_desc_t{cursor.line});
+  throw settings::Exception(settings_impl::onError(SETTINGS_SOURCE_POS, cursor, message));
+}
+
+}  // namespace settings_impl

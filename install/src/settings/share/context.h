@@ -1,0 +1,77 @@
+// The object behind a settings_context_t: one configuration, replaced whole
+// at every change, the system settings file's path, and the refused lines of
+// the last text import.
+#ifndef TAMO_SETTINGS_SHARE_CONTEXT_H
+#define TAMO_SETTINGS_SHARE_CONTEXT_H
+
+#include <tamo/settings.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config.h"
+
+namespace settings_impl {
+
+class ConfigValidator;
+class IConfigParser;
+class KeyMapper;
+
+// The path of the system settings file; the driver reads and writes the same.
+extern char const* const systemConfigFileName;
+
+std::string getGlobalSystemConfigFilePath();
+
+class Context : private IParserErrorListener {
+ public:
+  // Starts empty. Raises std::bad_alloc when memory runs out.
+  Context();
+  ~Context() override;
+  Context(Context const&) = delete;
+  Context& operator=(Context const&) = delete;
+
+  // Valid until the configuration is replaced.
+  IConfig const& getConfig() const { return *config; }
+  std::string const& getSystemConfigFilePath() const { return systemConfigFilePath; }
+  // The refused lines of the last parse, in line order.
+  std::vector<settings_error_desc_t> const& getImportErrors() const { return importErrors; }
+
+  // Canonicalizes fileName (FILENAME_ENCODING_ERROR 312,
+  // INVALID_FILENAME_ERROR 311, UNKNOWN_ERROR 200) and imports the file
+  // through updateConfig.
+  void importFromFile(char const* fileName, ConfigValidator const* validator,
+                      KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
+  void importFromString(char const* text, ConfigValidator const* validator,
+                        KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
+  // Runs parser with the given rules and merges what it accepted over the
+  // current entries. Refused lines are recorded, printed on standard error
+  // and end in INVALID_VALUE_ERROR (313); with failFast the first one ends
+  // the parse and nothing is merged. Source failures of the parser pass on
+  // with the context unchanged.
+  void updateConfig(IConfigParser& parser, ConfigValidator const* validator,
+                    KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
+  // Merges source's entries over this context's; source may be this context.
+  void importFrom(Context const& source);
+  // KEY_NOT_FOUND_ERROR (303) when absent, the configuration then unchanged.
+  void eraseKey(char const* key);
+  // Writes the configuration as text to fileName, creating missing parent
+  // directories; the context is never changed.
+  void exportToFile(char const* fileName) const;
+
+ private:
+  // The replacement is made completely before this call, so a failure while
+  // making it leaves the old configuration in place.
+  void replaceConfig(std::unique_ptr<IConfig> replacement) noexcept;
+  // Records the line and throws INVALID_VALUE_ERROR: the parser stops on it
+  // with failFast and drops it without.
+  void onError(IParserCursor const& cursor, char const* message) override;
+
+  std::unique_ptr<IConfig> config;
+  std::string systemConfigFilePath;
+  std::vector<settings_error_desc_t> importErrors;
+};
+
+}  // namespace settings_impl
+
+#endif  // TAMO_SETTINGS_SHARE_CONTEXT_H

@@ -1,0 +1,201 @@
+/* Calls the library through its table from C. Behaviour in depth is tested
+ * in the GoogleTest suites; this program shows that the header is C, that
+ * the table's slots hold the functions their names say, and that a C caller
+ * can go through a whole session. */
+#include <tamo/settings.h>
+
+#include <stdio.h>
+#include <string.h>
+
+static int failures = 0;
+static int checks = 0;
+
+#define CHECK(condition) check((condition), #condition, __LINE__)
+
+static void check(int passed, char const* text, int line) {
+  ++checks;
+  if (!passed) {
+    ++failures;
+    fprintf(stderr, "line %d: check failed: %s\n", line, text);
+  }
+}
+
+static settings_api_t api;
+
+#define CHECK_SLOT(name) CHECK(api.name == name)
+
+static void testTableSlots(void) {
+  settings_api_get(NULL);
+  memset(&api, 0, sizeof api);
+  settings_api_get(&api);
+  CHECK_SLOT(context_create);
+  CHECK_SLOT(context_free);
+  CHECK_SLOT(context_get_system_config_file_path);
+  CHECK_SLOT(context_import_from_file);
+  CHECK_SLOT(context_import_from_string);
+  CHECK_SLOT(context_import_from_context);
+  CHECK_SLOT(context_get_last_import_errors);
+  CHECK_SLOT(context_export_to_file);
+  CHECK_SLOT(context_is_empty);
+  CHECK_SLOT(context_is_equal);
+  CHECK_SLOT(context_iterate_keys);
+  CHECK_SLOT(context_get_utf8_value);
+  CHECK_SLOT(context_get_boolean_value);
+  CHECK_SLOT(context_get_integer_value);
+  CHECK_SLOT(context_get_double_value);
+  CHECK_SLOT(context_erase_key);
+  CHECK_SLOT(validator_free);
+  CHECK_SLOT(validator_builder_create);
+  CHECK_SLOT(validator_builder_free);
+  CHECK_SLOT(validator_builder_create_validator);
+  CHECK_SLOT(validator_builder_set_utf8_validator);
+  CHECK_SLOT(validator_builder_set_integer_validator);
+  CHECK_SLOT(validator_builder_set_boolean_validator);
+  CHECK_SLOT(validator_builder_set_double_validator);
+  CHECK_SLOT(validator_builder_allow_unknown_keys);
+  CHECK_SLOT(validator_builder_set_fixed_value_validator);
+  CHECK_SLOT(validator_builder_set_dirname_validator);
+  CHECK_SLOT(key_mapper_free);
+  CHECK_SLOT(key_mapper_builder_create);
+  CHECK_SLOT(key_mapper_builder_free);
+  CHECK_SLOT(key_mapper_builder_create_key_mapper);
+  CHECK_SLOT(key_mapper_builder_map);
+}
+
+static void testNewContext(void) {
+  settings_context_t* context = api.context_create();
+  char const* path = NULL;
+  static settings_error_desc_t const kUntouched = {-1};
+  settings_error_desc_t const* errors = &kUntouched;
+  int count = -1;
+  int empty = -1;
+
+  CHECK(context != NULL);
+  CHECK(api.context_is_empty(context, &empty) == SETTINGS_NO_ERROR && empty == 1);
+  CHECK(api.context_get_system_config_file_path(context, &path) == SETTINGS_NO_ERROR);
+  CHECK(path != NULL && strcmp(path, "/etc/Vardel/Tamo/tamo.settings.cfg") == 0);
+  CHECK(api.context_get_last_import_errors(context, &errors, &count) == SETTINGS_NO_ERROR);
+  CHECK(errors == NULL && count == 0);
+  CHECK(api.context_get_system_config_file_path(NULL, &path) == SETTINGS_INVALID_ARGUMENT_ERROR);
+  api.context_free(context);
+}
+
+static void testTypedValues(void) {
+  settings_context_t* context = api.context_create();
+  int number = 0;
+  int flag = 0;
+  double real = 0.0;
+  char const* text = NULL;
+
+  CHECK(api.context_import_from_string(context, "b = 2\na: 1.5\nname=x y\nflag", NULL, NULL, 1,
+                                       1) == SETTINGS_NO_ERROR);
+  CHECK(api.context_get_integer_value(context, "b", &number) == SETTINGS_NO_ERROR && number == 2);
+  CHECK(api.context_get_double_value(context, "a", &real) == SETTINGS_NO_ERROR && real == 1.5);
+  CHECK(api.context_get_utf8_value(context, "name", &text) == SETTINGS_NO_ERROR);
+  CHECK(text != NULL && strcmp(text, "x y") == 0);
+  CHECK(api.context_get_boolean_value(context, "flag", &flag) == SETTINGS_NO_ERROR && flag == 1);
+  number = 7;
+  CHECK(api.context_get_integer_value(context, "missing", &number) == SETTINGS_KEY_NOT_FOUND_ERROR);
+  CHECK(number == 7);
+  api.context_free(context);
+}
+
+struct Visits {
+  int count;
+  int lastKeyCount;
+  char keys[2][8];
+};
+
+static void eraseVisitedKey(settings_context_t* context, int keyCount, int index, char const* key,
+                            void* userData) {
+  struct Visits* visits = (struct Visits*)userData;
+  if (index >= 0 && index < 2)
+    strncpy(visits->keys[index], key, sizeof visits->keys[index] - 1);
+  visits->lastKeyCount = keyCount;
+  ++visits->count;
+  CHECK(api.context_erase_key(context, key) == SETTINGS_NO_ERROR);
+}
+
+static void testIterationThatErases(void) {
+  settings_context_t* context = api.context_create();
+  struct Visits visits;
+  int empty = 0;
+
+  memset(&visits, 0, sizeof visits);
+  CHECK(api.context_import_from_string(context, "b=1\na=2", NULL, NULL, 1, 0) == SETTINGS_NO_ERROR);
+  CHECK(api.context_iterate_keys(context, eraseVisitedKey, &visits) == SETTINGS_NO_ERROR);
+  CHECK(visits.count == 2 && visits.lastKeyCount == 2);
+  CHECK(strcmp(visits.keys[0], "a") == 0 && strcmp(visits.keys[1], "b") == 0);
+  CHECK(api.context_is_empty(context, &empty) == SETTINGS_NO_ERROR && empty == 1);
+  api.context_free(context);
+}
+
+static void testRefusedLine(void) {
+  settings_context_t* context = api.context_create();
+  settings_error_desc_t const* errors = NULL;
+  int count = 0;
+  int number = 0;
+
+  CHECK(api.context_import_from_string(context, "a=1\nbad line\nb=2", NULL, NULL, 0, 0) ==
+        SETTINGS_INVALID_VALUE_ERROR);
+  CHECK(api.context_get_last_import_errors(context, &errors, &count) == SETTINGS_NO_ERROR);
+  CHECK(count == 1 && errors != NULL && errors[0].line == 1);
+  CHECK(api.context_get_integer_value(context, "b", &number) == SETTINGS_NO_ERROR && number == 2);
+  api.context_free(context);
+}
+
+static settings_fixed_value_t const kSwitch[] = {
+    {"Enable", 1, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
+    {"Disable", 0, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
+};
+
+static void testBuilderHandles(void) {
+  settings_validator_builder_t* validatorBuilder = api.validator_builder_create();
+  settings_key_mapper_builder_t* mapperBuilder = api.key_mapper_builder_create();
+  settings_validator_t* validator = NULL;
+  settings_key_mapper_t* mapper = NULL;
+  settings_context_t* context = api.context_create();
+  int number = -1;
+  char const* text = NULL;
+
+  CHECK(validatorBuilder != NULL && mapperBuilder != NULL);
+  CHECK(api.validator_builder_set_fixed_value_validator(validatorBuilder, "SWITCH", kSwitch, 2) ==
+        SETTINGS_NO_ERROR);
+  CHECK(api.validator_builder_allow_unknown_keys(validatorBuilder, 1) == SETTINGS_NO_ERROR);
+  CHECK(api.validator_builder_create_validator(validatorBuilder, &validator) == SETTINGS_NO_ERROR);
+  CHECK(api.key_mapper_builder_map(mapperBuilder, "SWITCH", "SWITCH", 0) == SETTINGS_NO_ERROR);
+  CHECK(api.key_mapper_builder_create_key_mapper(mapperBuilder, &mapper) == SETTINGS_NO_ERROR);
+  api.validator_builder_free(validatorBuilder);
+  api.key_mapper_builder_free(mapperBuilder);
+
+  CHECK(api.context_import_from_string(context, "switch=enable\nother=x", validator, mapper, 0,
+                                       0) == SETTINGS_NO_ERROR);
+  CHECK(api.context_get_integer_value(context, "SWITCH", &number) == SETTINGS_NO_ERROR);
+  CHECK(number == 1);
+  CHECK(api.context_get_utf8_value(context, "SWITCH", &text) == SETTINGS_NO_ERROR);
+  CHECK(text != NULL && strcmp(text, "Enable") == 0);
+
+  api.context_free(context);
+  api.validator_free(validator);
+  api.key_mapper_free(mapper);
+}
+
+static void testFreeFunctionsAcceptNull(void) {
+  api.context_free(NULL);
+  api.validator_free(NULL);
+  api.validator_builder_free(NULL);
+  api.key_mapper_free(NULL);
+  api.key_mapper_builder_free(NULL);
+}
+
+int main(void) {
+  testTableSlots();
+  testNewContext();
+  testTypedValues();
+  testIterationThatErases();
+  testRefusedLine();
+  testBuilderHandles();
+  testFreeFunctionsAcceptNull();
+  printf("%d passed, %d failed\n", checks - failures, failures);
+  return failures == 0 ? 0 : 1;
+}
