@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -312,6 +313,10 @@ struct FlowCase {
   bool expectHandlers;
 };
 
+void PrintTo(FlowCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class Flow : public InstallerTest, public testing::WithParamInterface<FlowCase> {};
 
 TEST_P(Flow, StopsWhereTheStatusSays) {
@@ -417,6 +422,10 @@ struct StatusCell {
   bool goOn;
 };
 
+void PrintTo(StatusCell const& row, std::ostream* out) {
+  *out << row.name;
+}
+
 std::vector<StatusCell> everyCell() {
   char const* const columns[] = {"ReadingSystemFile", "ReadingInputFile", "WritingSystemFile"};
   std::vector<StatusCell> cells;
@@ -483,6 +492,10 @@ struct KeyCase {
   std::map<std::string, std::pair<int, int>> integers;
   std::vector<std::string> expected;
 };
+
+void PrintTo(KeyCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class Handlers : public InstallerTest, public testing::WithParamInterface<KeyCase> {};
 

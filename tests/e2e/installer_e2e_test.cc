@@ -2,6 +2,7 @@
 // what it logs, what the library prints, what it writes, how it exits.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ struct RunCase {
   std::string standardError;
   FileSpec systemAfter;
 };
+
+void PrintTo(RunCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class Run : public testing::TestWithParam<RunCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,10 @@ struct DatagramCase {
   char const* ident;
   char const* message;
 };
+
+void PrintTo(DatagramCase const& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class Datagram : public testing::TestWithParam<DatagramCase> {};
 
