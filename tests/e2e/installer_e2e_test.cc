@@ -29,34 +29,34 @@ char const* const SYSTEM_REFUSED_LINES =
 std::string const ONE_MIB_OF_COMMENT(1 << 20, '#');
 
 // A file before or after the run.
-struct FileSpec {
+struct FileShape {
   enum Kind { ABSENT, REGULAR, DIRECTORY } kind;
   std::string contents;
   unsigned mode;
 };
 
-FileSpec absent() {
-  return {FileSpec::ABSENT, "", 0};
+FileShape absent() {
+  return {FileShape::ABSENT, "", 0};
 }
-FileSpec file(std::string contents, unsigned mode = 0644) {
-  return {FileSpec::REGULAR, std::move(contents), mode};
+FileShape file(std::string contents, unsigned mode = 0644) {
+  return {FileShape::REGULAR, std::move(contents), mode};
 }
-FileSpec directory() {
-  return {FileSpec::DIRECTORY, "", 0755};
+FileShape directory() {
+  return {FileShape::DIRECTORY, "", 0755};
 }
 
-void stage(char const* path, FileSpec const& spec, SandboxRequest& request) {
-  if (spec.kind == FileSpec::REGULAR)
-    request.files.push_back({path, spec.contents, spec.mode});
+void stage(char const* path, FileShape const& shape, SandboxRequest& request) {
+  if (shape.kind == FileShape::REGULAR)
+    request.files.push_back({path, shape.contents, shape.mode});
   // A file inside makes the path itself a directory.
-  if (spec.kind == FileSpec::DIRECTORY) {
+  if (shape.kind == FileShape::DIRECTORY) {
     request.files.push_back({std::string(path) + "/inside", "", 0644});
   }
 }
 
 class InstallerRun {
  public:
-  InstallerRun(FileSpec const& system, FileSpec const& input,
+  InstallerRun(FileShape const& system, FileShape const& input,
                std::vector<tamo_sandbox::StagedFile> const& otherFiles = {},
                std::vector<std::string> const& arguments = {}) {
     request.workDir = dir.path();
@@ -87,24 +87,24 @@ class InstallerRun {
       GTEST_SKIP() << (run).result.skipReason; \
   } while (false)
 
-void expectFile(FileState const& state, FileSpec const& expected) {
-  ASSERT_EQ(state.exists, expected.kind != FileSpec::ABSENT);
-  if (expected.kind == FileSpec::ABSENT)
+void expectFile(FileState const& state, FileShape const& expected) {
+  ASSERT_EQ(state.exists, expected.kind != FileShape::ABSENT);
+  if (expected.kind == FileShape::ABSENT)
     return;
-  EXPECT_EQ(state.isDirectory, expected.kind == FileSpec::DIRECTORY);
+  EXPECT_EQ(state.isDirectory, expected.kind == FileShape::DIRECTORY);
   EXPECT_EQ(state.mode, expected.mode) << std::oct << state.mode;
-  if (expected.kind == FileSpec::REGULAR) {
+  if (expected.kind == FileShape::REGULAR) {
     EXPECT_EQ(state.contents, expected.contents);
   }
 }
 
 struct RunCase {
   char const* name;
-  FileSpec system;
-  FileSpec input;
+  FileShape system;
+  FileShape input;
   std::vector<std::string> log;
   std::string standardError;
-  FileSpec systemAfter;
+  FileShape systemAfter;
 };
 
 void PrintTo(RunCase const& row, std::ostream* out) {

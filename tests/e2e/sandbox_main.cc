@@ -36,11 +36,11 @@ bool readSource(std::string const& path, std::string& contents) {
   return true;
 }
 
-bool addFile(std::string const& spec, SandboxRequest& request) {
-  size_t const equals = spec.find('=');
+bool addFile(std::string const& argument, SandboxRequest& request) {
+  size_t const equals = argument.find('=');
   if (equals == std::string::npos)
     return false;
-  std::string source = spec.substr(equals + 1);
+  std::string source = argument.substr(equals + 1);
   mode_t mode = 0644;
   size_t const colon = source.rfind(':');
   if (colon != std::string::npos && colon + 1 < source.size() &&
@@ -48,7 +48,7 @@ bool addFile(std::string const& spec, SandboxRequest& request) {
     mode = static_cast<mode_t>(std::stoul(source.substr(colon + 1), nullptr, 8));
     source.resize(colon);
   }
-  tamo_sandbox::StagedFile file{spec.substr(0, equals), "", mode};
+  tamo_sandbox::StagedFile file{argument.substr(0, equals), "", mode};
   if (!readSource(source, file.contents)) {
     std::cerr << "tamo-sandbox: cannot read " << source << "\n";
     return false;
