@@ -1,0 +1,16 @@
+// Kept apart from the driver so that code which brings its own table (the
+// tests) does not need the library linked in.
+#include "process_options.h"
+
+namespace {
+
+settings_api_t libraryTable() {
+  settings_api_t table;
+  settings_api_get(&table);
+  return table;
+}
+
+}  // namespace
+
+ProcessOptions::ProcessOptions()
+    : ProcessOptions(libraryTable(), {SYSTEM_RUNTIME_CONFIG_FILE, INSTALL_TIME_CONFIG_FILE}) {}

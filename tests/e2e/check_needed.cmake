@@ -1,0 +1,20 @@
+# Fails unless PROGRAM needs no shared library but the C library and the
+# dynamic loader. Run with -DREADELF=... -DPROGRAM=... -P.
+execute_process(COMMAND ${READELF} -d ${PROGRAM}
+                OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${READELF} -d ${PROGRAM} failed (${status})")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]*\\]" entries "${dynamic}")
+set(needed "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE ".*\\[([^]]*)\\]" "\\1" library "${entry}")
+  list(APPEND needed "${library}")
+  if(NOT library MATCHES "^(libc\\.so\\.6|ld-linux[-.a-z0-9_]*\\.so\\.[0-9]+)$")
+    message(FATAL_ERROR "${PROGRAM} needs ${library}; all it needs: ${needed} ...")
+  endif()
+endforeach()
+if(NOT needed MATCHES "libc\\.so\\.6")
+  message(FATAL_ERROR "${PROGRAM}: no C library among its needs; readelf said:\n${dynamic}")
+endif()
+message(STATUS "${PROGRAM} needs: ${needed}")
