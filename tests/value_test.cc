@@ -68,15 +68,25 @@ class TypedReading : public testing::TestWithParam<ReadCase> {
     }
   }
 
+  // Both forms of init, from a C text and from a std::string, read alike.
   void expectReading(IConfig::Type type) {
     ReadCase const& row = GetParam();
-    ConfigValue value(type);
-    if (row.expected) {
-      value.init(row.text);
-      EXPECT_EQ(*row.expected, readBack(value));
-      EXPECT_STREQ(row.text, value.getUtf8());
-    } else {
-      EXPECT_EQ(SETTINGS_VALUE_FORMAT_ERROR, statusOf([&] { value.init(row.text); }));
+    for (bool const fromString : {false, true}) {
+      ConfigValue value(type);
+      auto const init = [&] {
+        if (fromString)
+          value.init(std::string(row.text));
+        else
+          value.init(row.text);
+      };
+      if (row.expected) {
+        init();
+        EXPECT_EQ(*row.expected, readBack(value)) << "from a std::string: " << fromString;
+        EXPECT_STREQ(row.text, value.getUtf8());
+      } else {
+        EXPECT_EQ(SETTINGS_VALUE_FORMAT_ERROR, statusOf(init))
+            << "from a std::string: " << fromString;
+      }
     }
   }
 };
@@ -297,6 +307,7 @@ TEST(ConfigValueTest, InitRefusingUtf8LeavesValueUnchanged) {
   ConfigValue value(IConfig::INTEGER);
   value.init("5");
   EXPECT_EQ(SETTINGS_VALUE_FORMAT_ERROR, statusOf([&] { value.init("7\x80"); }));
+  EXPECT_EQ(SETTINGS_VALUE_FORMAT_ERROR, statusOf([&] { value.init(std::string("7\x80")); }));
   EXPECT_STREQ("5", value.getUtf8());
   EXPECT_EQ(5, value.getInteger());
 }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <ios>
 #include <locale>
 #include <sstream>
@@ -176,6 +177,18 @@ void ConfigValue::init(std::string const& newText) {
   parseUtf8(newText);
   // A text with a NUL could not be handed out whole through getUtf8.
   text = newText.c_str();
+  readTypedValue();
+}
+
+void ConfigValue::init(char const* newText) {
+  char const* const last = newText + std::strlen(newText);
+  if (validateUtf8Sequence(newText, last) != last)
+    throw ValueFormatError();
+  text.assign(newText, last);
+  readTypedValue();
+}
+
+void ConfigValue::readTypedValue() {
   switch (type) {
     case IConfig::UNTYPED:
     case IConfig::UTF8:

@@ -33,6 +33,8 @@ class ConfigValue {
   // Replaces the text and reads the typed value from it. When the reading
   // fails the text has already been replaced; callers then discard the value.
   void init(std::string const& text);
+  // The same for a NUL-terminated text, without a temporary copy of it.
+  void init(char const* text);
 
   // Valid while the value lives and is not re-initialised.
   char const* getUtf8() const { return text.c_str(); }
@@ -42,6 +44,8 @@ class ConfigValue {
   IConfig::Type getType() const { return type; }
 
  private:
+  void readTypedValue();
+
   IConfig::Type type;
   union {
     bool booleanValue;
