@@ -89,7 +89,8 @@ using ValueMap = std::map<std::string, ConfigValue*>;
 template <typename Map, typename Value>
 void setValue(Map& map, char const* key, std::unique_ptr<Value>& value) {
   auto it = map.find(key);
-  if (it == map.end()) it = map.emplace(key, nullptr).first;
+  if (it == map.end())
+    it = map.emplace(key, nullptr).first;
   delete it->second;
   it->second = value.release();
 }
