@@ -11,7 +11,9 @@ CaptureStderr::CaptureStderr() : active(true) {
   testing::internal::CaptureStderr();
 }
 
-CaptureStderr::~CaptureStderr() { text(); }
+CaptureStderr::~CaptureStderr() {
+  text();
+}
 
 std::string CaptureStderr::text() {
   if (active) {

@@ -36,13 +36,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(root, ignored);
 }
 
-std::string TempDir::file(std::string const& relative) const { return root + "/" + relative; }
+std::string TempDir::file(std::string const& relative) const {
+  return root + "/" + relative;
+}
 
 void writeFile(std::string const& path, std::string const& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
   out.close();
-  if (!out) ADD_FAILURE() << "cannot write " << path;
+  if (!out)
+    ADD_FAILURE() << "cannot write " << path;
 }
 
 std::string readFile(std::string const& path) {

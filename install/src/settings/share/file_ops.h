@@ -44,7 +44,8 @@ class AutoHandle {
 
  private:
   void reset() noexcept {
-    if (owned) Close(handle);
+    if (owned)
+      Close(handle);
     owned = false;
   }
 

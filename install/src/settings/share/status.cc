@@ -4,19 +4,28 @@
 
 namespace settings_impl {
 
-int onError(SourceCodePos const&, settings::Exception const& e) { return e.code; }
+int onError(SourceCodePos const&, settings::Exception const& e) {
+  return e.code;
+}
 
-int onError(SourceCodePos const&, int code) { return code; }
+int onError(SourceCodePos const&, int code) {
+  return code;
+}
 
-int onError(SourceCodePos const&, std::exception const&) { return SETTINGS_UNKNOWN_ERROR; }
+int onError(SourceCodePos const&, std::exception const&) {
+  return SETTINGS_UNKNOWN_ERROR;
+}
 
-int onUnknownError(SourceCodePos const&) { return SETTINGS_UNKNOWN_ERROR; }
+int onUnknownError(SourceCodePos const&) {
+  return SETTINGS_UNKNOWN_ERROR;
+}
 
 int onError(SourceCodePos const&, IParserCursor const&, char const* message) {
   // The message already names the line and character, so the cursor adds nothing.
   std::cerr << "Error reading config file: " << message << '\n';
   std::cerr.flush();
-  if (std::cerr.fail()) std::cerr.clear();  // a closed stderr must not poison later reports
+  if (std::cerr.fail())
+    std::cerr.clear();  // a closed stderr must not poison later reports
   return SETTINGS_INVALID_VALUE_ERROR;
 }
 

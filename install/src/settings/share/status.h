@@ -40,8 +40,7 @@ struct SourceCodePos {
   int line;
 };
 
-#define SETTINGS_SOURCE_POS \
-  (::settings_impl::SourceCodePos{__FILE__, __func__, __LINE__})
+#define SETTINGS_SOURCE_POS (::settings_impl::SourceCodePos{__FILE__, __func__, __LINE__})
 
 class IParserCursor;
 
@@ -55,12 +54,14 @@ int onError(SourceCodePos const& pos, IParserCursor const& cursor, char const* m
 
 template <typename T>
 void verifyIsEqual(T expected, T actual, int code) {
-  if (!(expected == actual)) throw settings::Exception(code);
+  if (!(expected == actual))
+    throw settings::Exception(code);
 }
 
 template <typename T>
 void verifyIsNotEqual(T unexpected, T actual, int code) {
-  if (unexpected == actual) throw settings::Exception(code);
+  if (unexpected == actual)
+    throw settings::Exception(code);
 }
 
 // Runs body and turns whatever it throws into a status code. The order of the
