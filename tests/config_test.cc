@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "share/status.h"
@@ -200,6 +201,82 @@ TEST(ConfigTest, LookupsInAnyOrderFindTheirOwnKey) {
   EXPECT_FALSE(config->hasValue("c"));
   EXPECT_EQ(SETTINGS_TYPE_MISMATCH_ERROR, statusOf([&] { config->toUtf8("c"); }));
   EXPECT_STREQ("d", config->getUtf8Value("d"));
+}
+
+using Entries = std::vector<std::pair<char const*, char const*>>;  // a null value: none
+
+std::unique_ptr<IConfig> configOf(Entries const& entries) {
+  ConfigBuilder builder(formatFromOne, nullptr, nullptr, nullptr);
+  IParserCursor cursor;
+  for (auto const& entry : entries)
+    builder.onValue(cursor, entry.first, entry.second);
+  return ConfigBuilder::createConfig(builder.getValues());
+}
+
+// Every key with its text, "-" for a key without a value.
+std::vector<std::string> contentsOf(IConfig const& config) {
+  std::vector<std::string> contents;
+  for (char const* key : config.getKeys())
+    contents.push_back(std::string(key) + "=" + (config.hasValue(key) ? config.toUtf8(key) : "-"));
+  return contents;
+}
+
+struct MoveCase {
+  char const* name;
+  Entries target;
+  Entries source;
+  std::vector<std::string> expected;
+};
+
+void PrintTo(MoveCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class MoveEntries : public testing::TestWithParam<MoveCase> {};
+
+TEST_P(MoveEntries, SourceWinsAndIsLeftEmpty) {
+  auto const target = configOf(GetParam().target);
+  auto const source = configOf(GetParam().source);
+  EXPECT_TRUE(ConfigBuilder::moveEntries(*target, *source));
+  EXPECT_EQ(GetParam().expected, contentsOf(*target));
+  EXPECT_TRUE(source->getKeys().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Merges, MoveEntries,
+    testing::Values(MoveCase{"Overlapping",
+                             {{"A", "1"}, {"B", "x"}, {"K", "5"}},
+                             {{"B", "y"}, {"C", "c"}, {"K", nullptr}},
+                             {"A=1", "B=y", "C=c", "K=-"}},
+                    MoveCase{"ValueReplacesNone", {{"K", nullptr}}, {{"K", "1"}}, {"K=1"}},
+                    MoveCase{"IntoEmpty", {}, {{"b", "2"}, {"a", "1"}}, {"a=1", "b=2"}},
+                    MoveCase{"FromEmpty", {{"a", "1"}}, {}, {"a=1"}},
+                    MoveCase{"Interleaved",
+                             {{"b", "1"}, {"d", "1"}},
+                             {{"a", "2"}, {"c", "2"}, {"e", "2"}},
+                             {"a=2", "b=1", "c=2", "d=1", "e=2"}}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+// Stands for a configuration of another kind.
+class ForeignConfig : public IConfig {
+ public:
+  Type getValueType(char const*) const override { throw KeyNotFoundError(); }
+  bool hasValue(char const*) const override { throw KeyNotFoundError(); }
+  char const* getUtf8Value(char const*) const override { throw KeyNotFoundError(); }
+  int getIntegerValue(char const*) const override { throw KeyNotFoundError(); }
+  double getDoubleValue(char const*) const override { throw KeyNotFoundError(); }
+  bool getBooleanValue(char const*) const override { throw KeyNotFoundError(); }
+  std::string toUtf8(char const*) const override { throw KeyNotFoundError(); }
+  std::vector<char const*> getKeys() const override { return {}; }
+};
+
+TEST(MoveEntriesTest, RefusesItselfAndOtherKindsAndChangesNothing) {
+  auto const config = configOf({{"a", "1"}});
+  ForeignConfig foreign;
+  EXPECT_FALSE(ConfigBuilder::moveEntries(*config, *config));
+  EXPECT_FALSE(ConfigBuilder::moveEntries(*config, foreign));
+  EXPECT_FALSE(ConfigBuilder::moveEntries(foreign, *config));
+  EXPECT_EQ(std::vector<std::string>{"a=1"}, contentsOf(*config));
 }
 
 TEST(ConfigTest, EmptyConfigHasNoKeys) {

@@ -28,6 +28,9 @@ class Config : public IConfig {
   std::string toUtf8(char const* key) const override { return valueOf(key).getUtf8(); }
   std::vector<char const*> getKeys() const override;
 
+  // Moves source's entries in; see ConfigBuilder::moveEntries.
+  void takeEntries(Config& source) noexcept;
+
   ValueMap values;
 
  private:
@@ -64,6 +67,26 @@ ValueMap::const_iterator Config::find(char const* key) const {
     hasLastFound = true;
   }
   return it;
+}
+
+void Config::takeEntries(Config& source) noexcept {
+  hasLastFound = false;
+  source.hasLastFound = false;
+  if (values.empty()) {
+    values.swap(source.values);
+    return;
+  }
+  while (!source.values.empty()) {
+    auto entry = source.values.extract(source.values.begin());
+    auto const it = values.lower_bound(entry.key());
+    if (it == values.end() || it->first != entry.key()) {
+      values.insert(it, std::move(entry));
+      continue;
+    }
+    delete it->second;
+    it->second = entry.mapped();
+    entry.mapped() = nullptr;
+  }
 }
 
 // The key's entry, null for a key held without a value.
@@ -162,6 +185,15 @@ std::unique_ptr<IConfig> ConfigBuilder::createConfig(ValueMap& values) {
   std::unique_ptr<Config> config(new Config);
   config->values.swap(values);
   return config;
+}
+
+bool ConfigBuilder::moveEntries(IConfig& target, IConfig& source) noexcept {
+  auto* const to = dynamic_cast<Config*>(&target);
+  auto* const from = dynamic_cast<Config*>(&source);
+  if (to == nullptr || from == nullptr || to == from)
+    return false;
+  to->takeEntries(*from);
+  return true;
 }
 
 std::unique_ptr<IConfig> ConfigBuilder::createEmptyConfig() {

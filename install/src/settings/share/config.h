@@ -140,6 +140,13 @@ class ConfigBuilder : public IConfigParserCallback {
   // time; values is left empty. On failure values is left as it was.
   static std::unique_ptr<IConfig> createConfig(ValueMap& values);
   static std::unique_ptr<IConfig> createEmptyConfig();
+  // Moves every entry of source into target, source's entry winning where
+  // both hold a key: what mergeConfigs(target, source) would hold, without a
+  // copy and without allocating, so it cannot fail halfway. Pointers into
+  // target's replaced values and into source become invalid; source is left
+  // empty. False, and nothing changed, unless both are distinct
+  // configurations made here.
+  static bool moveEntries(IConfig& target, IConfig& source) noexcept;
 
  private:
   CursorFormatter cursorFormatter;

@@ -62,11 +62,12 @@ void Context::updateConfig(IConfigParser& parser, ConfigValidator const* validat
   importErrors.clear();
 
   std::unique_ptr<IConfig> parsed(parser.parse());
-  if (parsed) {
-    // Over an empty configuration the merge would only copy the parsed one
-    // value by value; taking it over gives the same entries.
-    replaceConfig(config->getKeys().empty() ? std::move(parsed) : mergeConfigs(*config, *parsed));
-  }
+  // The parsed configuration belongs to this call alone, so its entries are
+  // moved over the current ones rather than both being copied into a third;
+  // the move cannot fail, and the copying merge remains for configurations
+  // of another kind.
+  if (parsed && !ConfigBuilder::moveEntries(*config, *parsed))
+    replaceConfig(mergeConfigs(*config, *parsed));
   if (!importErrors.empty())
     throw settings::Exception(SETTINGS_INVALID_VALUE_ERROR);
 }
