@@ -12,21 +12,13 @@
 
 #include "share/status.h"
 #include "share/value.h"
+#include "support/status_of.h"
 
 namespace settings_impl {
 namespace {
 
-constexpr int kNoException = 0;
-
-template <typename Call>
-int statusOf(Call&& call) {
-  try {
-    call();
-  } catch (settings::Exception const& e) {
-    return e.code;
-  }
-  return kNoException;
-}
+using tamo_test::kNoException;
+using tamo_test::statusOf;
 
 int formatterCalls = 0;
 

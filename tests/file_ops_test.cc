@@ -12,22 +12,15 @@
 #include <string>
 
 #include "share/status.h"
+#include "support/status_of.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
 
 namespace {
 
 using namespace settings_impl;
+using tamo_test::statusOf;
 using tamo_test::TempDir;
-
-int codeOf(std::function<void()> const& action) {
-  try {
-    action();
-  } catch (settings::Exception const& e) {
-    return e.code;
-  }
-  return SETTINGS_NO_ERROR;
-}
 
 Filename canonical(std::string const& path) {
   return Filename(path).canonicalize();
@@ -80,7 +73,7 @@ TEST(FileOpsTest, CreatesANewFileExclusively) {
     ASSERT_EQ(::write(fd.get(), "x", 1), 1);
   }
   EXPECT_EQ(tamo_test::modeOf(dir.file("new")), 0644u);
-  EXPECT_EQ(codeOf([&] { createFile(name); }), SETTINGS_OPEN_FILE_ERROR);
+  EXPECT_EQ(statusOf([&] { createFile(name); }), SETTINGS_OPEN_FILE_ERROR);
   EXPECT_EQ(tamo_test::readFile(dir.file("new")), "x");
 }
 
@@ -88,9 +81,9 @@ TEST(FileOpsTest, MissingFilesFailWithAndWithoutExceptions) {
   TempDir dir;
   Filename const missing = canonical(dir.file("missing"));
   EXPECT_EQ(fopen(missing, "rb", std::nothrow).get(), nullptr);
-  EXPECT_EQ(codeOf([&] { fopen(missing, "rb"); }), SETTINGS_OPEN_FILE_ERROR);
+  EXPECT_EQ(statusOf([&] { fopen(missing, "rb"); }), SETTINGS_OPEN_FILE_ERROR);
   EXPECT_EQ(remove(missing, std::nothrow), -1);
-  EXPECT_EQ(codeOf([&] { remove(missing); }), SETTINGS_REMOVE_FILE_ERROR);
+  EXPECT_EQ(statusOf([&] { remove(missing); }), SETTINGS_REMOVE_FILE_ERROR);
 }
 
 TEST(FileOpsTest, ReopenRewritesTheFileInPlace) {
@@ -117,13 +110,13 @@ TEST(FileOpsTest, EveryHandleIsClosedOnceWhateverFails) {
   int const before = openDescriptorCount();
   for (int round = 0; round < 50; ++round) {
     StdioHandle held = fopen(name, "r");
-    EXPECT_EQ(codeOf([&] { freopen(unreachable, "w", held); }), SETTINGS_OPEN_FILE_ERROR);
+    EXPECT_EQ(statusOf([&] { freopen(unreachable, "w", held); }), SETTINGS_OPEN_FILE_ERROR);
     EXPECT_TRUE(held.isOwned());
     StdioHandle none = fopen(unreachable, "r", std::nothrow);
-    EXPECT_EQ(codeOf([&] { freopen(name, "r", none); }), SETTINGS_OPEN_FILE_ERROR);
+    EXPECT_EQ(statusOf([&] { freopen(name, "r", none); }), SETTINGS_OPEN_FILE_ERROR);
     StdioHandle first = fopen(name, "r");
     StdioHandle reopened = freopen(name, "r", first);
-    EXPECT_EQ(codeOf([&] { createFile(name); }), SETTINGS_OPEN_FILE_ERROR);
+    EXPECT_EQ(statusOf([&] { createFile(name); }), SETTINGS_OPEN_FILE_ERROR);
   }
   EXPECT_EQ(openDescriptorCount(), before);
 }
@@ -142,9 +135,9 @@ TEST(DirectoryTreeTest, CreatesOnlyTheMissingParentsWithOwnerOnlyAccess) {
 TEST(DirectoryTreeTest, AcceptsAPlainFileAsParentButNotBelowIt) {
   TempDir dir;
   tamo_test::writeFile(dir.file("plain"), "");
-  EXPECT_EQ(codeOf([&] { ensureDirectoryTreeExist(canonical(dir.file("plain/file"))); }),
+  EXPECT_EQ(statusOf([&] { ensureDirectoryTreeExist(canonical(dir.file("plain/file"))); }),
             SETTINGS_NO_ERROR);
-  EXPECT_EQ(codeOf([&] { ensureDirectoryTreeExist(canonical(dir.file("plain/sub/file"))); }),
+  EXPECT_EQ(statusOf([&] { ensureDirectoryTreeExist(canonical(dir.file("plain/sub/file"))); }),
             SETTINGS_INVALID_FILENAME_ERROR);
 }
 
@@ -173,13 +166,13 @@ TEST(PermissionTest, RefusalsBecomeStatusCodes) {
   EXPECT_EQ(tamo_test::runWithoutDacOverride(
                 [&] { return fopen(locked, "r", std::nothrow).get() == nullptr ? 0 : 1; }),
             0);
-  EXPECT_EQ(tamo_test::runWithoutDacOverride([&] { return codeOf([&] { fopen(locked, "r"); }); }),
+  EXPECT_EQ(tamo_test::runWithoutDacOverride([&] { return statusOf([&] { fopen(locked, "r"); }); }),
             SETTINGS_OPEN_FILE_ERROR);
   EXPECT_EQ(
-      tamo_test::runWithoutDacOverride([&] { return codeOf([&] { createFile(inReadonly); }); }),
+      tamo_test::runWithoutDacOverride([&] { return statusOf([&] { createFile(inReadonly); }); }),
       SETTINGS_OPEN_FILE_ERROR);
   EXPECT_EQ(tamo_test::runWithoutDacOverride(
-                [&] { return codeOf([&] { ensureDirectoryTreeExist(belowReadonly); }); }),
+                [&] { return statusOf([&] { ensureDirectoryTreeExist(belowReadonly); }); }),
             SETTINGS_INVALID_FILENAME_ERROR);
   EXPECT_FALSE(tamo_test::exists(dir.file("readonly/sub")));
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "share/status.h"
+#include "support/status_of.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -42,17 +43,10 @@ std::string physicalWorkingDirectory() {
   return ::getcwd(buffer, sizeof buffer) ? buffer : "";
 }
 
-int codeOf(std::function<void()> const& action) {
-  try {
-    action();
-  } catch (settings::Exception const& e) {
-    return e.code;
-  }
-  return SETTINGS_NO_ERROR;
-}
+using tamo_test::statusOf;
 
 int canonicalizeCode(std::string const& text) {
-  return codeOf([&] { Filename(text).canonicalize(); });
+  return statusOf([&] { Filename(text).canonicalize(); });
 }
 
 struct TokenizeCase {
@@ -94,9 +88,9 @@ TEST(FilenameTest, KeepsTheTextAsGivenWithoutMarkingItCanonical) {
 }
 
 TEST(FilenameTest, RefusesNamesThatAreNotUtf8) {
-  EXPECT_EQ(codeOf([] { Filename("/etc/\xFF"); }), SETTINGS_FILENAME_ENCODING_ERROR);
-  EXPECT_EQ(codeOf([] { Filename("/etc/\xC3"); }), SETTINGS_FILENAME_ENCODING_ERROR);
-  EXPECT_EQ(codeOf([] { Filename("/etc/\xC3\xA9"); }), SETTINGS_NO_ERROR);
+  EXPECT_EQ(statusOf([] { Filename("/etc/\xFF"); }), SETTINGS_FILENAME_ENCODING_ERROR);
+  EXPECT_EQ(statusOf([] { Filename("/etc/\xC3"); }), SETTINGS_FILENAME_ENCODING_ERROR);
+  EXPECT_EQ(statusOf([] { Filename("/etc/\xC3\xA9"); }), SETTINGS_NO_ERROR);
 }
 
 // Rows name a file relative to the working directory <root>/home/u; the

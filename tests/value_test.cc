@@ -16,24 +16,14 @@
 #include <string>
 
 #include "share/status.h"
+#include "support/status_of.h"
 #include "support/temp_dir.h"
 
 namespace settings_impl {
 namespace {
 
-constexpr int kNoException = 0;
-
-// The status code of the settings::Exception that call raises, or
-// kNoException when it returns normally.
-template <typename Call>
-int statusOf(Call&& call) {
-  try {
-    call();
-  } catch (settings::Exception const& e) {
-    return e.code;
-  }
-  return kNoException;
-}
+using tamo_test::kNoException;
+using tamo_test::statusOf;
 
 std::string rowName(char const* name) {
   return name;
