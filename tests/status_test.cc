@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <functional>
+#include <ios>
+#include <iostream>
 #include <new>
 #include <ostream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 
 #include "share/config.h"
@@ -79,6 +82,39 @@ TEST(StatusTest, RefusedLineIsReportedOnStandardError) {
   int const status = onError(SETTINGS_SOURCE_POS, cursor, "\"Invalid value\" at line 3; char 1");
   EXPECT_EQ(SETTINGS_INVALID_VALUE_ERROR, status);
   EXPECT_EQ("Error reading config file: \"Invalid value\" at line 3; char 1\n", capture.text());
+}
+
+// A stream buffer that takes nothing: every write to it fails.
+class RefusingBuffer : public std::streambuf {};
+
+// Puts a refusing buffer under std::cerr and makes it throw on failure; the
+// destructor puts back the buffer and the exception mask it had.
+class ThrowingCerr {
+ public:
+  ThrowingCerr() : buffer(std::cerr.rdbuf(&refusing)), mask(std::cerr.exceptions()) {
+    std::cerr.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+  }
+  ~ThrowingCerr() {
+    std::cerr.exceptions(std::ios_base::goodbit);
+    std::cerr.rdbuf(buffer);
+    std::cerr.exceptions(mask);
+  }
+  ThrowingCerr(ThrowingCerr const&) = delete;
+  ThrowingCerr& operator=(ThrowingCerr const&) = delete;
+
+ private:
+  RefusingBuffer refusing;
+  std::streambuf* buffer;
+  std::ios_base::iostate mask;
+};
+
+TEST(StatusTest, RefusedLineKeepsItsStatusWhenStandardErrorThrows) {
+  IParserCursor cursor;
+  ThrowingCerr const throwing;
+  int status = 0;
+  EXPECT_NO_THROW(status = onError(SETTINGS_SOURCE_POS, cursor, "\"Empty key\" at line 1; char 1"));
+  EXPECT_EQ(SETTINGS_INVALID_VALUE_ERROR, status);
+  EXPECT_TRUE(std::cerr.good()) << "later reports must still reach the stream";
 }
 
 TEST(StatusTest, VerifyIsEqualThrowsOnlyOnDifference) {

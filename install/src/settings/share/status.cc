@@ -22,10 +22,19 @@ int onUnknownError(SourceCodePos const&) {
 
 int onError(SourceCodePos const&, IParserCursor const&, char const* message) {
   // The message already names the line and character, so the cursor adds nothing.
-  std::cerr << "Error reading config file: " << message << '\n';
-  std::cerr.flush();
-  if (std::cerr.fail())
-    std::cerr.clear();  // a closed stderr must not poison later reports
+  // The report is a courtesy: a host that asked std::cerr to throw on failure
+  // must still get the refused line's status, not an exception of its stream.
+  try {
+    std::cerr << "Error reading config file: " << message << '\n';
+    std::cerr.flush();
+  } catch (...) {
+  }
+  try {
+    if (std::cerr.fail())
+      std::cerr.clear();  // a closed stderr must not poison later reports
+  } catch (...) {
+    // Clearing a stream without a buffer sets badbit again, and throws with it.
+  }
   return SETTINGS_INVALID_VALUE_ERROR;
 }
 
