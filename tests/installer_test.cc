@@ -378,7 +378,7 @@ struct StatusRow {
 std::vector<StatusRow> const STATUS_ROWS = {
     {"Success", {0}, {nullptr, nullptr, nullptr}, {true, true, true}},
     {"OnlyWritingCanFail",
-     {200, 300, 306, 308, 309, 310, 311, 312, 314},
+     {200, 300, 306, 308, 309, 310, 311, 312},
      {nullptr, nullptr, NO_WRITE},
      {true, true, false}},
     {"NotOpened",
@@ -392,7 +392,7 @@ std::vector<StatusRow> const STATUS_ROWS = {
       "No write permissions for install config file %s. Exiting..."},
      {true, true, false}},
     {"ReadError",
-     {307},
+     {307, 314},
      {"Invalid pre-existing config file %s. Exiting...",
       "Unable to read input config file %s. Exiting...", NO_WRITE},
      {false, false, false}},

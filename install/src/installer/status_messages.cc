@@ -71,13 +71,17 @@ StatusKind kindOf(int status) {
     case 310:
     case SETTINGS_INVALID_FILENAME_ERROR:
     case SETTINGS_FILENAME_ENCODING_ERROR:
-    case SETTINGS_BUFFER_ENCODING_ERROR:
       return UNEXPECTED_WHILE_WRITING;
     case SETTINGS_OPEN_FILE_ERROR:
       return FILE_NOT_OPENED;
     case SETTINGS_ACCESS_DENIED_ERROR:
       return OWNER_BIT_CLEAR;
+    // A file that is not UTF-8 is as unreadable as one the system fails to
+    // read. Going on past the system file would write the input's entries
+    // over it and lose every setting it held; going on past the input file
+    // would report its choices as carried over when none were.
     case SETTINGS_READ_FILE_ERROR:
+    case SETTINGS_BUFFER_ENCODING_ERROR:
       return READ_FAILED;
     case SETTINGS_INVALID_VALUE_ERROR:
       return LINES_REFUSED;
