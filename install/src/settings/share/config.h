@@ -147,6 +147,10 @@ class ConfigBuilder : public IConfigParserCallback {
   // empty. False, and nothing changed, unless both are distinct
   // configurations made here.
   static bool moveEntries(IConfig& target, IConfig& source) noexcept;
+  // The entries of a configuration made here, in key order, for walking keys
+  // and values together; valid and unchanged while the configuration lives.
+  // Null for any other implementation of IConfig.
+  static ValueMap const* entriesOf(IConfig const& config) noexcept;
 
  private:
   CursorFormatter cursorFormatter;
