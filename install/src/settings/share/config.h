@@ -96,10 +96,7 @@ void setValue(Map& map, char const* key, std::unique_ptr<Value>& value) {
   if (map.empty() || map.key_comp()(std::prev(it)->first, text)) {
     it = map.emplace_hint(it, std::move(text), nullptr);
   } else {
-    it = map.lower_bound(text);
-    if (it == map.end() || map.key_comp()(text, it->first)) {
-      it = map.emplace_hint(it, std::move(text), nullptr);
-    }
+    it = map.try_emplace(std::move(text), nullptr).first;
   }
   delete it->second;
   it->second = value.release();
