@@ -197,7 +197,9 @@ void ConfigValue::init(char const* newText) {
   char const* const last = newText + std::strlen(newText);
   if (validateUtf8Sequence(newText, last) != last)
     throw ValueFormatError();
-  text.assign(newText, last);
+  // Made to its exact size: assigning to the empty text would make room for
+  // at least twice its inline buffer, half again the memory of a short value.
+  text = std::string(newText, last);
   readTypedValue();
 }
 
