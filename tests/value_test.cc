@@ -198,13 +198,25 @@ class Utf8Check : public testing::TestWithParam<Utf8Case> {};
 
 // The bytes live in a buffer of exactly their size, so a read at or past the
 // end is caught by the address sanitizer.
-TEST_P(Utf8Check, FindsFirstByteThatCannotBeginSequence) {
-  Utf8Case const& row = GetParam();
-  std::unique_ptr<char[]> buffer(new char[row.bytes.size()]);
-  std::memcpy(buffer.get(), row.bytes.data(), row.bytes.size());
+std::size_t refusedAt(std::string const& bytes) {
+  std::unique_ptr<char[]> buffer(new char[bytes.size()]);
+  std::memcpy(buffer.get(), bytes.data(), bytes.size());
   char const* first = buffer.get();
-  char const* last = first + row.bytes.size();
-  EXPECT_EQ(row.refusedAt, static_cast<std::size_t>(validateUtf8Sequence(first, last) - first));
+  char const* last = first + bytes.size();
+  return static_cast<std::size_t>(validateUtf8Sequence(first, last) - first);
+}
+
+TEST_P(Utf8Check, FindsFirstByteThatCannotBeginSequence) {
+  EXPECT_EQ(GetParam().refusedAt, refusedAt(GetParam().bytes));
+}
+
+// ASCII is skipped several bytes at a time; every length of the ASCII before
+// the row puts its bytes at another place in those steps.
+TEST_P(Utf8Check, SameAfterAsciiOfEveryLength) {
+  for (std::size_t length = 1; length <= 17; ++length) {
+    std::string const ascii(length, 'k');
+    EXPECT_EQ(length + GetParam().refusedAt, refusedAt(ascii + GetParam().bytes)) << length;
+  }
 }
 
 std::string bytes(char const* text, std::size_t size) {

@@ -196,6 +196,11 @@ bool ConfigBuilder::moveEntries(IConfig& target, IConfig& source) noexcept {
   return true;
 }
 
+ValueMap const* ConfigBuilder::entriesOf(IConfig const& config) noexcept {
+  auto const* const own = dynamic_cast<Config const*>(&config);
+  return own != nullptr ? &own->values : nullptr;
+}
+
 std::unique_ptr<IConfig> ConfigBuilder::createEmptyConfig() {
   return std::unique_ptr<IConfig>(new Config);
 }

@@ -96,10 +96,7 @@ void setValue(Map& map, char const* key, std::unique_ptr<Value>& value) {
   if (map.empty() || map.key_comp()(std::prev(it)->first, text)) {
     it = map.emplace_hint(it, std::move(text), nullptr);
   } else {
-    it = map.lower_bound(text);
-    if (it == map.end() || map.key_comp()(text, it->first)) {
-      it = map.emplace_hint(it, std::move(text), nullptr);
-    }
+    it = map.try_emplace(std::move(text), nullptr).first;
   }
   delete it->second;
   it->second = value.release();
@@ -147,6 +144,10 @@ class ConfigBuilder : public IConfigParserCallback {
   // empty. False, and nothing changed, unless both are distinct
   // configurations made here.
   static bool moveEntries(IConfig& target, IConfig& source) noexcept;
+  // The entries of a configuration made here, in key order, for walking keys
+  // and values together; valid and unchanged while the configuration lives.
+  // Null for any other implementation of IConfig.
+  static ValueMap const* entriesOf(IConfig const& config) noexcept;
 
  private:
   CursorFormatter cursorFormatter;

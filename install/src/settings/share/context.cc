@@ -26,7 +26,7 @@ namespace {
 std::string serializeConfig(IConfig const& config) {
   PlainTextEntrySerializer entries;
   ConfigSerializer(true, &entries).serialize(config);
-  return entries.getText();
+  return entries.takeText();
 }
 
 }  // namespace

@@ -16,10 +16,12 @@ namespace settings_impl {
 
 namespace {
 
-std::string const eols("\r\n");
-std::string const comment("#");
-std::string const keyValueSeparators("=:");
-std::string const ws(" \t");
+// Constant views rather than strings, so that the membership tests below
+// unroll into comparisons with the few characters.
+constexpr std::string_view eols("\r\n");
+constexpr std::string_view comment("#");
+constexpr std::string_view keyValueSeparators("=:");
+constexpr std::string_view ws(" \t");
 
 // A settings file must end before this many bytes.
 constexpr std::size_t kFileSizeLimit = std::size_t{1} << 20;
@@ -88,7 +90,7 @@ class StringBuffer : public PlainTextFileConfigParser::IBuffer {
 
 // A membership test inlined for the few characters of a set; the string
 // searches would call memchr once for every character looked at.
-bool isIn(std::string const& set, char c) {
+constexpr bool isIn(std::string_view set, char c) {
   for (char const member : set) {
     if (member == c)
       return true;

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <ios>
 #include <locale>
@@ -128,23 +129,35 @@ std::string checkedText(char const* text) {
   return result;
 }
 
+// Settings texts are mostly ASCII and whole files pass through the check, so
+// ASCII is skipped a word at a time while no byte of the word has its high
+// bit set.
+char const* skipAscii(char const* position, char const* last) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  while (last - position >= static_cast<std::ptrdiff_t>(sizeof kHighBits)) {
+    std::uint64_t word;
+    std::memcpy(&word, position, sizeof word);
+    if ((word & kHighBits) != 0)
+      break;
+    position += sizeof word;
+  }
+  while (position != last && static_cast<unsigned char>(*position) < 0x80)
+    ++position;
+  return position;
+}
+
 }  // namespace
 
 // A sequence cut off by last counts as invalid: the text ends inside a
 // character, and accepting it would let a later concatenation change what the
 // bytes mean. Its lead byte is reported.
 char const* validateUtf8Sequence(char const* first, char const* last) {
-  char const* position = first;
+  char const* position = skipAscii(first, last);
   while (position != last) {
-    // Settings texts are mostly ASCII; whole files pass through here.
-    if (static_cast<unsigned char>(*position) < 0x80) {
-      ++position;
-      continue;
-    }
     std::ptrdiff_t const length = sequenceLength(static_cast<unsigned char>(*position));
     if (length == 0 || length > last - position)
       return position;
-    position += length;
+    position = skipAscii(position + length, last);
   }
   return last;
 }
@@ -184,7 +197,9 @@ void ConfigValue::init(char const* newText) {
   char const* const last = newText + std::strlen(newText);
   if (validateUtf8Sequence(newText, last) != last)
     throw ValueFormatError();
-  text.assign(newText, last);
+  // Made to its exact size: assigning to the empty text would make room for
+  // at least twice its inline buffer, half again the memory of a short value.
+  text = std::string(newText, last);
   readTypedValue();
 }
 
