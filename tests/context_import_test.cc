@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <tamo/settings.h>
 
+#include <cstddef>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -257,6 +260,11 @@ TEST(ContextImport, KeepsTheErrorsOfTheLastTextImport) {
   EXPECT_EQ(errorLinesOf(context.get()), Lines{1});
 }
 
+std::size_t openDescriptorCount() {
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
 class Export : public testing::Test {
  protected:
   // Exports context to path and returns the status.
@@ -337,6 +345,21 @@ INSTANTIATE_TEST_SUITE_P(Names, ExportFailure, testing::ValuesIn(kExportFailureC
                          [](testing::TestParamInfo<ExportFailureCase> const& info) {
                            return std::string(info.param.name);
                          });
+
+// Failing reads and writes hold a stream or descriptor for a moment; none
+// may stay open, however often a caller retries.
+TEST_F(Export, ThousandFailuresLeaveNoDescriptorOpen) {
+  writeFile(dir.file("plain"), "untouched");
+  ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
+  Context context = contextWith("k=v");
+  std::size_t const before = openDescriptorCount();
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(exportTo(context.get(), dir.file("folder")), SETTINGS_OPEN_FILE_ERROR);
+    ASSERT_EQ(exportTo(context.get(), dir.file("plain/out.cfg")), SETTINGS_OPEN_FILE_ERROR);
+    ASSERT_EQ(importFile(context.get(), dir.file("folder")), SETTINGS_READ_FILE_ERROR);
+  }
+  EXPECT_EQ(openDescriptorCount(), before);
+}
 
 TEST(ExportName, EmptyNameIsRefused) {
   Context context = contextWith("k=v");
