@@ -1,20 +1,12 @@
 #include "key_mapper.h"
 
-#include <algorithm>
-#include <cctype>
 #include <stdexcept>
+
+#include "value.h"
 
 namespace settings_impl {
 
 namespace {
-
-bool isAsciiCaseInsensitiveEqual(std::string const& a, std::string const& b) {
-  auto const foldedEqual = [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), foldedEqual);
-}
 
 class SimpleKeyMapper : public IKeyMapper {
  public:
@@ -24,7 +16,7 @@ class SimpleKeyMapper : public IKeyMapper {
   std::pair<std::string, bool> map(std::string const& key) const override {
     if (key == from)
       return {to, true};
-    if (!caseSensitive && isAsciiCaseInsensitiveEqual(key, from))
+    if (!caseSensitive && equalsIgnoringAsciiCase(key, from))
       return {to, true};
     return {key, false};
   }

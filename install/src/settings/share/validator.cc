@@ -1,7 +1,6 @@
 #include "validator.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "filename.h"
 #include "status.h"
@@ -22,14 +21,6 @@ char const* requireText(char const* text) {
   if (text == nullptr)
     throw std::invalid_argument("null text");
   return text;
-}
-
-bool isAsciiCaseInsensitiveEqual(std::string const& a, std::string const& b) {
-  auto const foldedEqual = [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), foldedEqual);
 }
 
 class TypeValidator : public IConfigValueValidator {
@@ -92,7 +83,7 @@ class FixedValueValidator : public IConfigValueValidator {
     bool operator()(FixedValueRow const& row) const {
       if (row.flags() & FixedValueRow::caseSensitive)
         return row.text == text;
-      return isAsciiCaseInsensitiveEqual(row.text, text);
+      return equalsIgnoringAsciiCase(row.text, text);
     }
 
    private:

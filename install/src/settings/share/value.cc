@@ -1,5 +1,6 @@
 #include "value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -243,6 +244,14 @@ double ConfigValue::getDouble() const {
   if (type == IConfig::UNTYPED)
     return parseDouble(text);
   throw TypeMismatchError();
+}
+
+bool equalsIgnoringAsciiCase(std::string const& a, std::string const& b) {
+  auto const foldedEqual = [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), foldedEqual);
 }
 
 }  // namespace settings_impl

@@ -14,6 +14,11 @@ namespace settings_impl {
 // examined. Reads nothing at or past last.
 char const* validateUtf8Sequence(char const* first, char const* last);
 
+// Whether a and b are equal once the letters A to Z are folded with the C
+// library's tolower (the process locale is never changed, so no other byte
+// folds). Keys and fixed values match this way when case does not matter.
+bool equalsIgnoringAsciiCase(std::string const& a, std::string const& b);
+
 // One value: its text as written and, for INTEGER, BOOLEAN and DOUBLE, the
 // value read from it when it was made. Typed getters of an UNTYPED value read
 // the text on each call. Failures: ValueFormatError (302) for a text that is
