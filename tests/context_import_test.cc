@@ -12,6 +12,7 @@
 
 #include "api_test_support.h"
 #include "support/capture_stderr.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -26,6 +27,7 @@ using tamo_test::ImportOptions;
 using tamo_test::importText;
 using tamo_test::keysOf;
 using tamo_test::newContext;
+using tamo_test::openDescriptorCount;
 using tamo_test::readFile;
 using tamo_test::TempDir;
 using tamo_test::textOf;
@@ -258,11 +260,6 @@ TEST(ContextImport, KeepsTheErrorsOfTheLastTextImport) {
   Context source = contextWith("b=2");
   EXPECT_EQ(api().context_import_from_context(context.get(), source.get()), SETTINGS_NO_ERROR);
   EXPECT_EQ(errorLinesOf(context.get()), Lines{1});
-}
-
-std::size_t openDescriptorCount() {
-  return static_cast<std::size_t>(std::distance(
-      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
 }
 
 class Export : public testing::Test {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "share/status.h"
+#include "support/process_state.h"
 #include "support/status_of.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
@@ -19,30 +20,14 @@
 namespace {
 
 using namespace settings_impl;
+using tamo_test::openDescriptorCount;
 using tamo_test::statusOf;
 using tamo_test::TempDir;
+using tamo_test::UmaskScope;
 
 Filename canonical(std::string const& path) {
   return Filename(path).canonicalize();
 }
-
-int openDescriptorCount() {
-  DIR* directory = ::opendir("/proc/self/fd");
-  int count = 0;
-  while (::readdir(directory) != nullptr)
-    ++count;
-  ::closedir(directory);
-  return count;
-}
-
-class ScopedUmask {
- public:
-  explicit ScopedUmask(mode_t mask) : saved(::umask(mask)) {}
-  ~ScopedUmask() { ::umask(saved); }
-
- private:
-  mode_t saved;
-};
 
 int closeCount = 0;
 void countClose(int) {
@@ -66,7 +51,7 @@ TEST(AutoHandleTest, PassesAnOwnedValueToCloseExactlyOnce) {
 
 TEST(FileOpsTest, CreatesANewFileExclusively) {
   TempDir dir;
-  ScopedUmask mask(022);
+  UmaskScope mask(022);
   Filename const name = canonical(dir.file("new"));
   {
     IoHandle fd = createFile(name);
@@ -107,7 +92,7 @@ TEST(FileOpsTest, EveryHandleIsClosedOnceWhateverFails) {
   tamo_test::writeFile(dir.file("cfg"), "a=1\n");
   Filename const name = canonical(dir.file("cfg"));
   Filename const unreachable = canonical(dir.file("missing/cfg"));
-  int const before = openDescriptorCount();
+  auto const before = openDescriptorCount();
   for (int round = 0; round < 50; ++round) {
     StdioHandle held = fopen(name, "r");
     EXPECT_EQ(statusOf([&] { freopen(unreachable, "w", held); }), SETTINGS_OPEN_FILE_ERROR);
@@ -123,7 +108,7 @@ TEST(FileOpsTest, EveryHandleIsClosedOnceWhateverFails) {
 
 TEST(DirectoryTreeTest, CreatesOnlyTheMissingParentsWithOwnerOnlyAccess) {
   TempDir dir;
-  ScopedUmask mask(0);
+  UmaskScope mask(0);
   ASSERT_EQ(::mkdir(dir.file("a").c_str(), 0755), 0);
   ensureDirectoryTreeExist(canonical(dir.file("a/b/c/file")));
   EXPECT_EQ(tamo_test::modeOf(dir.file("a")), 0755u);

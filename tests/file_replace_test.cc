@@ -14,13 +14,16 @@
 
 #include "share/status.h"
 #include "support/private_mounts.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
 
 namespace {
 
 using settings_impl::Filename;
+using tamo_test::openDescriptorCount;
 using tamo_test::TempDir;
+using tamo_test::UmaskScope;
 
 int replace(std::string const& path, std::string const& text) {
   try {
@@ -45,11 +48,6 @@ struct stat statOf(std::string const& path) {
   return result;
 }
 
-std::size_t openDescriptorCount() {
-  return static_cast<std::size_t>(std::distance(
-      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
-}
-
 // Writes to path until the file system refuses more.
 void fillUp(std::string const& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -59,15 +57,6 @@ void fillUp(std::string const& path) {
   if (fd != -1)
     ::close(fd);
 }
-
-class UmaskScope {
- public:
-  explicit UmaskScope(mode_t mask) : saved(::umask(mask)) {}
-  ~UmaskScope() { ::umask(saved); }
-
- private:
-  mode_t saved;
-};
 
 // A child process cannot use the test's assertions: it names each failed
 // check on standard error and returns how many failed.
