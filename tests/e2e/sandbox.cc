@@ -234,6 +234,11 @@ int bindLogSocket() {
   dup2(out, 1);
   dup2(err, 2);
   std::vector<char*> argv;
+  // A 32-bit build on a host that refuses 32-bit programs runs them, like its
+  // tests, through the build's emulator.
+  std::string emulator = TAMO_PROGRAM_EMULATOR;
+  if (!emulator.empty())
+    argv.push_back(emulator.data());
   for (std::string const& argument : request.command)
     argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);

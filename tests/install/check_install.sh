@@ -6,7 +6,7 @@
 # exports. Exit status 77 means a tool is missing and the check was skipped.
 set -euo pipefail
 
-cflags="" cxxflags="" ldflags="" library_architecture=""
+cflags="" cxxflags="" ldflags="" library_architecture="" emulator=""
 while (($#)); do
   case $1 in
     --build-dir) build_dir=$2 ;;
@@ -23,6 +23,7 @@ while (($#)); do
     --pkg-config) pkg_config=$2 ;;
     --nm) nm=$2 ;;
     --readelf) readelf=$2 ;;
+    --emulator) emulator=$2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -71,9 +72,12 @@ else
   fail "exports differ from the 33 functions"
 fi
 
+# The build's emulator, if any, runs what the build's compiler made.
+read -r -a runner <<<"$emulator"
+
 # run NAME PROGRAM: runs a built program with the installed library in reach.
 run() {
-  if LD_LIBRARY_PATH=$libdir "$2" "$export_dir" >"$work/$1.out" 2>&1; then
+  if LD_LIBRARY_PATH=$libdir "${runner[@]}" "$2" "$export_dir" >"$work/$1.out" 2>&1; then
     pass "$1"
   else
     fail "$1: $(cat "$work/$1.out")"
