@@ -17,8 +17,10 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 
-# The toolchain file is read again for every try_compile; the answer is cached.
-if(NOT DEFINED CACHE{TAMO_I686_RUNNER} OR TAMO_I686_RUNNER STREQUAL "")
+# The toolchain file is read again for every try_compile: the answer is cached
+# in the build folder and handed to those projects, so the probe runs once.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TAMO_I686_RUNNER)
+if(NOT TAMO_I686_RUNNER)
   set(probe_dir ${CMAKE_BINARY_DIR}/i686-probe)
   file(MAKE_DIRECTORY ${probe_dir})
   file(WRITE ${probe_dir}/probe.c "int main(void) { return sizeof(void*) == 4 ? 0 : 1; }\n")
