@@ -50,7 +50,8 @@ enum {
   SETTINGS_KEY_NOT_FOUND_ERROR = 303,     /* no such key */
   SETTINGS_OPEN_FILE_ERROR = 304,         /* a file cannot be opened or created */
   SETTINGS_ACCESS_DENIED_ERROR = 305,     /* owner permission bit clear (callers' own) */
-  SETTINGS_WRITE_FILE_ERROR = 306,        /* the exported text was not written whole */
+  SETTINGS_WRITE_FILE_ERROR = 306,        /* the exported text was not written whole,
+                                             or its rename not synced */
   SETTINGS_READ_FILE_ERROR = 307,         /* a read error while a file was read */
   SETTINGS_REMOVE_FILE_ERROR = 309,       /* a file cannot be removed */
   SETTINGS_INVALID_FILENAME_ERROR = 311,  /* empty name, ".." above the root, or a
@@ -183,11 +184,34 @@ TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* cont
                                                         settings_error_desc_t const** errors,
                                                         int* count) TAMO_SETTINGS_NOEXCEPT;
 /* Writes the context as "key=value" lines in key order, creating missing
- * parent directories (0700). An existing file is replaced whole or not at
- * all, keeping its owner, group and permission bits; a symbolic link stays a
- * link and its target is replaced. Other hard links to the old file keep the
- * old text. A new file gets 0644 less the umask. An empty context writes one
- * space. The context is never changed. */
+ * parent directories (0700, each synced into its parent). The text is
+ * written into an unnamed file beside the target, given the target's owner,
+ * group and permission bits, synced, and renamed over the target; the
+ * directory is then synced. A symbolic link stays a link and its target is
+ * replaced; other hard links to the old file keep the old text. A new file
+ * gets 0644 less the umask. An empty context writes one space. The context
+ * is never changed.
+ *
+ * What the file holds afterwards:
+ *   0    the new text, synced, and the rename synced too.
+ *   306  after the rename: the new text is in place but its directory
+ *        could not be synced (or the staging descriptor not closed), so a
+ *        power cut may still bring the old text back. Before the rename (a
+ *        failed write or sync of the staging file): the old file untouched.
+ *        Either way the file holds one complete text, old or new; reading
+ *        it tells which.
+ *   any other status: the old text, mode, owner and links untouched and
+ *        nothing left beside the file; directories made for it stay.
+ * A crash or power cut leaves the old or the new text, complete; only a
+ * crash in the instant between naming the staging file and the rename can
+ * leave a hidden ".NAME.XXXXXX" beside it.
+ * The one exception: a file that cannot be replaced (a mount point, such as
+ * a bind-mounted file, a file whose directory refuses new files, or one
+ * whose owner or group this caller cannot give) is rewritten in place:
+ * space is reserved first (a full disk is then 306 with the file
+ * untouched), then one write, a truncate and a sync. A failure (306) or a
+ * crash during that rewrite can leave the file changed: the new text, or
+ * the new text followed by the end of the old one. */
 TAMO_SETTINGS_EXPORT int context_export_to_file(settings_context_t* context,
                                                 char const* fileName) TAMO_SETTINGS_NOEXCEPT;
 /* *value: 1 when the context holds no key, else 0. */

@@ -5,6 +5,7 @@
 #ifndef TAMO_SETTINGS_PLATFORM_PLATFORM_H
 #define TAMO_SETTINGS_PLATFORM_PLATFORM_H
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -51,6 +52,17 @@ int open(Filename const& name, int flags, std::nothrow_t const&);
 // open(path, O_WRONLY | O_CREAT | O_EXCL, mode); fails on a symbolic link too.
 int openExclusive(Filename const& name, mode_t mode, std::nothrow_t const&);
 int openDirectory(Filename const& name, std::nothrow_t const&);  // O_RDONLY | O_DIRECTORY
+// open(directory, O_WRONLY | O_TMPFILE, mode): an unnamed file in it.
+int openUnnamed(Filename const& directory, mode_t mode, std::nothrow_t const&);
+// linkat of "/proc/self/fd/FD" with AT_SYMLINK_FOLLOW: gives an unnamed file a
+// name without the privilege that AT_EMPTY_PATH needs.
+int linkUnnamed(int fd, Filename const& name, std::nothrow_t const&);
+// fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size): reserves space, size unchanged.
+int reserveSpace(int fd, off_t size, std::nothrow_t const&);
+// statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID): mask, attributes and mount id.
+int fstatx(int fd, struct statx& result, std::nothrow_t const&);
+// statx(path, 0, STATX_MNT_ID); follows a final link.
+int statx(Filename const& name, struct statx& result, std::nothrow_t const&);
 int close(int fd, std::nothrow_t const&);
 ssize_t write(int fd, void const* data, size_t size, std::nothrow_t const&);
 int fsync(int fd, std::nothrow_t const&);

@@ -122,6 +122,28 @@ int openDirectory(Filename const& name, std::nothrow_t const&) {
   return ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+int openUnnamed(Filename const& directory, mode_t mode, std::nothrow_t const&) {
+  return ::open(directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+}
+
+int linkUnnamed(int fd, Filename const& name, std::nothrow_t const&) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, path, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+int reserveSpace(int fd, off_t size, std::nothrow_t const&) {
+  return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+}
+
+int fstatx(int fd, struct statx& result, std::nothrow_t const&) {
+  return ::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &result);
+}
+
+int statx(Filename const& name, struct statx& result, std::nothrow_t const&) {
+  return ::statx(AT_FDCWD, name.c_str(), 0, STATX_MNT_ID, &result);
+}
+
 int close(int fd, std::nothrow_t const&) {
   return ::close(fd);
 }

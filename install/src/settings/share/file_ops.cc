@@ -14,13 +14,22 @@ namespace {
 // Anything that already bears the name counts, even a plain file: the open
 // that follows reports it. A directory that another process creates between
 // the check and mkdir is accepted too.
+// A directory made here is synced into its parent: some file systems do not
+// order a new directory's entry before the files later made inside it, and a
+// first installation must survive a power cut.
 void ensureDirectoryExists(std::string const& directory) {
   Filename const name(directory);
   if (platform::fileExist(name, std::nothrow))
     return;
-  if (platform::mkdir(name, std::nothrow) != 0 && errno != EEXIST) {
+  if (platform::mkdir(name, std::nothrow) != 0) {
+    if (errno == EEXIST)
+      return;
     throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
   }
+  std::size_t const slash = directory.rfind('/');
+  Filename const parent(slash == 0 ? "/" : directory.substr(0, slash));
+  if (!syncDirectory(parent, std::nothrow))
+    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
 }
 
 // The descriptor of a new temporary file and its name. When mkstemp fails,
@@ -91,6 +100,13 @@ void remove(Filename const& name) {
 
 bool fileExist(Filename const& name, std::nothrow_t const&) {
   return platform::fileExist(name, std::nothrow);
+}
+
+bool syncDirectory(Filename const& directory, std::nothrow_t const&) {
+  IoHandle handle(platform::openDirectory(directory, std::nothrow));
+  if (handle.get() == -1 || platform::fsync(handle.get(), std::nothrow) != 0)
+    return false;
+  return platform::close(handle.release(), std::nothrow) == 0;
 }
 
 void ensureDirectoryTreeExist(Filename const& file) {

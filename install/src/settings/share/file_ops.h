@@ -73,9 +73,13 @@ int remove(Filename const& name, std::nothrow_t const&);
 // REMOVE_FILE_ERROR (309).
 void remove(Filename const& name);
 bool fileExist(Filename const& name, std::nothrow_t const&);
+// Opens, syncs and closes a directory, so that the entries made in it survive
+// a power cut; false (errno set) when any of the three fails.
+bool syncDirectory(Filename const& directory, std::nothrow_t const&);
 // Creates the missing parent directories of a canonical name, from the root
-// down, with mode 0700. INVALID_FILENAME_ERROR (311) when one cannot be
-// made; std::logic_error for a name that canonicalize did not make.
+// down, with mode 0700, each synced into its parent. INVALID_FILENAME_ERROR
+// (311) when one cannot be made or synced; std::logic_error for a name that
+// canonicalize did not make.
 void ensureDirectoryTreeExist(Filename const& file);
 
 // A new file in /tmp, open for writing; left on disk unless close(true).

@@ -153,47 +153,88 @@ class SuffixSource {
   std::mt19937 engine;
 };
 
-// The new contents, written beside the file under a hidden name, and
-// removed again unless it has been renamed over the file.
+// The new contents before they replace the file: an unnamed file in the
+// file's directory, which a crash simply discards, or, where the file system
+// has no unnamed files, a hidden one created under its name. Once named, it
+// is removed again unless it has been renamed over the file.
 class StagingFile {
  public:
-  StagingFile(Filename name, int fd) : name(std::move(name)), descriptor(fd) {}
+  StagingFile(Filename directory, int fd, std::string prefix)
+      : directory(std::move(directory)), prefix(std::move(prefix)), descriptor(fd) {}
+  StagingFile(Filename name, int fd) : name(std::move(name)), descriptor(fd), named(true) {}
   StagingFile(StagingFile const&) = delete;
   StagingFile& operator=(StagingFile const&) = delete;
   ~StagingFile() {
-    if (linked)
+    if (named)
       platform::unlink(name, std::nothrow);
   }
 
   int fd() const { return descriptor.get(); }
   bool close() { return closeChecked(descriptor); }
+  // Names an unnamed file: the instant between this and the rename is the
+  // only one in which a crash leaves a hidden file behind. Returns 0 or the
+  // errno of the failed link.
+  int giveName() {
+    if (named)
+      return 0;
+    SuffixSource suffixes;
+    for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
+      Filename candidate(joinPath(directory.getPath(), prefix + suffixes.next()));
+      if (platform::linkUnnamed(fd(), candidate, std::nothrow) == 0) {
+        name = std::move(candidate);
+        named = true;
+        return 0;
+      }
+      if (errno != EEXIST)
+        return errno;
+    }
+    return EEXIST;
+  }
+  // Removes the named file now; false when it stays behind.
+  bool discard() {
+    named = false;
+    return platform::unlink(name, std::nothrow) == 0;
+  }
   // Returns 0 or the errno of the failed rename.
   int renameOver(Filename const& file) {
     if (platform::rename(name, file, std::nothrow) != 0)
       return errno;
-    linked = false;
+    named = false;
     return 0;
   }
 
  private:
-  Filename name;
+  Filename directory{""};
+  std::string prefix;
+  Filename name{""};
   IoHandle descriptor;
-  bool linked = true;
+  bool named = false;
 };
 
 bool directoryRefusesNewFiles(int error) {
   return error == EACCES || error == EPERM || error == EROFS;
 }
 
-// Null when the directory refuses new files but the existing file can still
-// be rewritten in place.
-std::unique_ptr<StagingFile> createStagingFile(Target const& target) {
-  std::string prefix = "." + truncateUtf8(target.baseName(), NAME_MAX - 2 - kSuffixLength) + ".";
-  mode_t mode = target.exists() ? kPrivateMode : kNewFileMode;
+// Errors of an O_TMPFILE open that mean only that the file system (or an
+// old kernel) has no unnamed files.
+bool unnamedFilesUnsupported(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+std::string hiddenPrefix(Target const& target) {
+  return "." + truncateUtf8(target.baseName(), NAME_MAX - 2 - kSuffixLength) + ".";
+}
+
+mode_t stagingMode(Target const& target) {
+  return target.exists() ? kPrivateMode : kNewFileMode;
+}
+
+std::unique_ptr<StagingFile> createNamedStagingFile(Target const& target) {
+  std::string prefix = hiddenPrefix(target);
   SuffixSource suffixes;
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
     Filename name(joinPath(target.directory(), prefix + suffixes.next()));
-    int fd = platform::openExclusive(name, mode, std::nothrow);
+    int fd = platform::openExclusive(name, stagingMode(target), std::nothrow);
     if (fd != -1)
       return std::make_unique<StagingFile>(std::move(name), fd);
     if (errno == EEXIST)
@@ -205,10 +246,31 @@ std::unique_ptr<StagingFile> createStagingFile(Target const& target) {
   fail(SETTINGS_OPEN_FILE_ERROR);
 }
 
+// Null when the directory refuses new files but the existing file can still
+// be rewritten in place.
+std::unique_ptr<StagingFile> createStagingFile(Target const& target, bool allowUnnamed) {
+  if (!allowUnnamed)
+    return createNamedStagingFile(target);
+  Filename directory(target.directory());
+  int fd = platform::openUnnamed(directory, stagingMode(target), std::nothrow);
+  if (fd != -1)
+    return std::make_unique<StagingFile>(std::move(directory), fd, hiddenPrefix(target));
+  if (unnamedFilesUnsupported(errno))
+    return createNamedStagingFile(target);
+  if (target.exists() && directoryRefusesNewFiles(errno))
+    return nullptr;
+  fail(SETTINGS_OPEN_FILE_ERROR);
+}
+
 // Owner and group first: changing them may clear the set-user-ID and
-// set-group-ID bits, which the mode then restores.
+// set-group-ID bits, which the mode then restores. False where the owner or
+// group cannot be given to a new file by this caller.
 bool copyOwnership(int fd, struct stat const& original) {
-  return platform::fchown(fd, original.st_uid, original.st_gid, std::nothrow) == 0;
+  if (platform::fchown(fd, original.st_uid, original.st_gid, std::nothrow) == 0)
+    return true;
+  if (errno == EPERM || errno == EINVAL)
+    return false;
+  fail(SETTINGS_WRITE_FILE_ERROR);
 }
 
 void copyMode(int fd, struct stat const& original) {
@@ -217,17 +279,7 @@ void copyMode(int fd, struct stat const& original) {
 }
 
 void writeStaged(StagingFile& staging, std::string const& text) {
-  if (!writeAll(staging.fd(), text) || platform::fsync(staging.fd(), std::nothrow) != 0 ||
-      !staging.close())
-    fail(SETTINGS_WRITE_FILE_ERROR);
-}
-
-// Without this the rename itself may be lost in a crash, leaving the old
-// contents in place after the caller was told the export succeeded.
-void syncDirectory(std::string const& path) {
-  IoHandle directory(platform::openDirectory(Filename(path), std::nothrow));
-  if (directory.get() == -1 || platform::fsync(directory.get(), std::nothrow) != 0 ||
-      !closeChecked(directory))
+  if (!writeAll(staging.fd(), text) || platform::fsync(staging.fd(), std::nothrow) != 0)
     fail(SETTINGS_WRITE_FILE_ERROR);
 }
 
@@ -237,33 +289,66 @@ bool renameCannotReach(int error) {
   return error == EBUSY || error == EXDEV;
 }
 
-// Returns false where a rename cannot keep what callers had, so that the file
-// must be rewritten in place instead.
-bool replaceByRename(Target const& target, std::string const& text) {
-  std::unique_ptr<StagingFile> staging = createStagingFile(target);
-  if (!staging)
+// A bind-mounted file (as containers mount their /etc files) can only be
+// rewritten in place. It is recognised before anything is staged, by the
+// kernel's mount-root attribute or, where that is not reported, by a mount
+// different from its directory's. Where neither can be read, the rename's
+// refusal is the last line of defence.
+bool isMountPoint(Target const& target) {
+  struct statx file {};
+  if (platform::fstatx(target.existing.get(), file, std::nothrow) != 0)
     return false;
+  if ((file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
+    return (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  struct statx directory {};
+  if ((file.stx_mask & STATX_MNT_ID) == 0 ||
+      platform::statx(Filename(target.directory()), directory, std::nothrow) != 0 ||
+      (directory.stx_mask & STATX_MNT_ID) == 0)
+    return false;
+  return file.stx_mnt_id != directory.stx_mnt_id;
+}
+
+enum class Replacement { Done, InPlaceNeeded, UnnamedUnusable };
+
+// After the rename the new text is in place: a failure from then on is
+// WRITE_FILE_ERROR with the new text in the file, not yet safe from a power cut.
+Replacement replaceByRename(Target const& target, std::string const& text, bool allowUnnamed) {
+  std::unique_ptr<StagingFile> staging = createStagingFile(target, allowUnnamed);
+  if (!staging)
+    return Replacement::InPlaceNeeded;
   if (target.exists()) {
     if (!copyOwnership(staging->fd(), target.status))
-      return false;
+      return Replacement::InPlaceNeeded;
     copyMode(staging->fd(), target.status);
   }
   writeStaged(*staging, text);
-  int error = staging->renameOver(Filename(target.path));
+  int error = staging->giveName();
+  if (error == ENOENT)
+    return Replacement::UnnamedUnusable;  // no /proc to link through
+  if (error != 0)
+    fail(SETTINGS_WRITE_FILE_ERROR);
+  error = staging->renameOver(Filename(target.path));
   if (error != 0) {
-    if (target.exists() && renameCannotReach(error))
-      return false;
+    if (target.exists() && renameCannotReach(error) && staging->discard())
+      return Replacement::InPlaceNeeded;
     fail(SETTINGS_WRITE_FILE_ERROR);
   }
-  syncDirectory(target.directory());
-  return true;
+  if (!staging->close() || !syncDirectory(Filename(target.directory()), std::nothrow))
+    fail(SETTINGS_WRITE_FILE_ERROR);
+  return Replacement::Done;
 }
 
-// The descriptor is fresh, so the text goes to the start of the file.
+// The shortest window in which the file holds neither text: space is
+// reserved first, so that a full disk or quota is found before the old text
+// is touched; then one write, the truncate and the sync. A file system that
+// cannot reserve space goes straight to the write. The descriptor is fresh,
+// so the text goes to the start of the file.
 void rewriteInPlace(Target& target, std::string const& text) {
   int fd = target.existing.get();
-  if (!writeAll(fd, text) ||
-      platform::ftruncate(fd, static_cast<off_t>(text.size()), std::nothrow) != 0 ||
+  off_t const size = static_cast<off_t>(text.size());
+  if (platform::reserveSpace(fd, size, std::nothrow) != 0 && errno != EOPNOTSUPP)
+    fail(SETTINGS_WRITE_FILE_ERROR);
+  if (!writeAll(fd, text) || platform::ftruncate(fd, size, std::nothrow) != 0 ||
       platform::fsync(fd, std::nothrow) != 0 || !closeChecked(target.existing))
     fail(SETTINGS_WRITE_FILE_ERROR);
 }
@@ -272,7 +357,12 @@ void rewriteInPlace(Target& target, std::string const& text) {
 
 void replaceFileContents(Filename const& file, std::string const& text) {
   Target target = locateTarget(file);
-  if (!replaceByRename(target, text))
+  if (target.exists() && isMountPoint(target))
+    return rewriteInPlace(target, text);
+  Replacement outcome = replaceByRename(target, text, true);
+  if (outcome == Replacement::UnnamedUnusable)
+    outcome = replaceByRename(target, text, false);
+  if (outcome == Replacement::InPlaceNeeded)
     rewriteInPlace(target, text);
 }
 

@@ -18,23 +18,30 @@ namespace settings_impl {
 // existing file that cannot be opened for both reading and writing, which is
 // left untouched.
 //
-// The text is written to a new hidden file beside the file (".NAME.XXXXXX",
-// shortened to fit a name's length limit), synced, and renamed over the
-// file; the directory is then synced. The new file takes the existing file's
-// owner, group and permission bits; a file that did not exist gets 0644 less
-// the umask. Access control lists and extended attributes are not carried
-// over. Hard links to the old file keep the old text, as do descriptors
-// already open on it. Any failure before the rename raises WRITE_FILE_ERROR
-// (306), or 304 when the hidden file cannot be created, removes the hidden
-// file and leaves an existing file byte for byte as it was; a failed sync of
-// the directory after the rename raises 306.
+// The text is written into an unnamed file (O_TMPFILE) in the file's
+// directory, which takes the existing file's owner, group and permission
+// bits (a file that did not exist gets 0644 less the umask), is synced, then
+// linked under a hidden name (".NAME.XXXXXX", shortened to fit a name's
+// length limit) and renamed over the file; the directory is synced last.
+// Where the file system has no unnamed files, the hidden file is created
+// under its name from the start. Access control lists and extended
+// attributes are not carried over. Hard links to the old file keep the old
+// text, as do descriptors already open on it.
 //
-// Where a rename cannot keep what callers had (the directory refuses new
-// files, the owner or group cannot be given to a new file, or the file is a
-// mount point), the existing file is rewritten in place instead: written,
-// truncated to the text's length and synced, 306 on any failure, after which
-// it may hold part of either text. A new file that cannot be created raises 304.
-// No descriptor stays open, whatever the outcome.
+// Any failure before the rename raises WRITE_FILE_ERROR (306), or 304 when
+// the staging file cannot be created, and leaves an existing file byte for
+// byte as it was with nothing beside it. A failure after the rename (the
+// close of the staging file or the sync of the directory) raises 306 with
+// the new text already in place.
+//
+// A file that cannot be replaced keeps what callers had only by being
+// rewritten in place: a mount point (recognised before anything is staged),
+// a file whose directory refuses new files, or one whose owner or group
+// cannot be given to a new file. Space is reserved first, so that a full
+// disk is 306 with the file untouched; then one write, the truncate and the
+// sync, 306 on any failure, after which the file may hold the new text
+// followed by the end of the old one. A new file that cannot be created
+// raises 304. No descriptor stays open, whatever the outcome.
 void replaceFileContents(Filename const& file, std::string const& text);
 
 }  // namespace settings_impl
