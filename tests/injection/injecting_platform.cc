@@ -1,0 +1,139 @@
+// The platform layer of the fault-injection build: every function asks the
+// injector first and otherwise runs the real one, which this build compiles
+// under the namespace platform_real. Defining every function here keeps the
+// library's own platform object out of the link; a function added to the
+// platform layer and missing here makes the link fail rather than escape.
+#include <signal.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "injector.h"
+
+#define platform platform_real
+#include "platform/platform.h"
+#undef platform
+#undef TAMO_SETTINGS_PLATFORM_PLATFORM_H
+#include "platform/platform.h"
+
+namespace tamo_test {
+namespace injection {
+namespace {
+
+struct State {
+  Plan plan;
+  bool armed = false;
+  std::vector<std::string> calls;
+};
+
+State& state() {
+  static State instance;
+  return instance;
+}
+
+}  // namespace
+
+void arm(Plan plan) {
+  state().plan = std::move(plan);
+  state().calls.clear();
+  state().armed = true;
+}
+
+void disarm() {
+  state().armed = false;
+}
+
+std::vector<std::string> const& calls() {
+  return state().calls;
+}
+
+bool intercept(char const* call) {
+  State& s = state();
+  if (!s.armed)
+    return false;
+  s.calls.emplace_back(call);
+  if (s.calls.size() != s.plan.at)
+    return false;
+  if (s.plan.error == 0) {
+    if (s.plan.beforeKill)
+      s.plan.beforeKill();
+    ::raise(SIGKILL);
+  }
+  errno = s.plan.error;
+  return true;
+}
+
+}  // namespace injection
+}  // namespace tamo_test
+
+namespace settings_impl {
+namespace platform {
+
+using tamo_test::injection::intercept;
+namespace real = platform_real;
+
+// Calls that cannot report a failure are still counted, so that a crash can
+// be placed at them.
+void verifyFilenameLength(std::string const& name) {
+  real::verifyFilenameLength(name);
+}
+void verifyFilenameComponent(std::string const& component) {
+  real::verifyFilenameComponent(component);
+}
+std::string getCurDir() {
+  intercept("getCurDir");
+  return real::getCurDir();
+}
+void closeStdioHandle(FILE* stream) {
+  intercept("closeStdioHandle");
+  real::closeStdioHandle(stream);
+}
+void closeIoHandle(int fd) {
+  intercept("closeIoHandle");
+  real::closeIoHandle(fd);
+}
+
+#define TAMO_ROUTE(name, failure, params, args) \
+  auto name params->decltype(real::name args) { \
+    if (intercept(#name))                       \
+      return failure;                           \
+    return real::name args;                     \
+  }
+
+TAMO_ROUTE(createFile, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(fopen, nullptr, (Filename const& n, char const* m, std::nothrow_t const& t), (n, m, t))
+TAMO_ROUTE(freopen, nullptr, (Filename const& n, char const* m, FILE* s, std::nothrow_t const& t),
+           (n, m, s, t))
+TAMO_ROUTE(rmdir, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(mkdir, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(remove, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(fileExist, false, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(fdopen, nullptr, (int fd, char const* m, std::nothrow_t const& t), (fd, m, t))
+TAMO_ROUTE(fclose, EOF, (FILE * s, std::nothrow_t const& t), (s, t))
+TAMO_ROUTE(createTempFile, (std::pair<int, std::string>{-1, ""}), (std::nothrow_t const& t), (t))
+TAMO_ROUTE(open, -1, (Filename const& n, int flags, std::nothrow_t const& t), (n, flags, t))
+TAMO_ROUTE(openExclusive, -1, (Filename const& n, mode_t m, std::nothrow_t const& t), (n, m, t))
+TAMO_ROUTE(openDirectory, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(openUnnamed, -1, (Filename const& n, mode_t m, std::nothrow_t const& t), (n, m, t))
+TAMO_ROUTE(linkUnnamed, -1, (int fd, Filename const& n, std::nothrow_t const& t), (fd, n, t))
+TAMO_ROUTE(reserveSpace, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
+TAMO_ROUTE(fstatx, -1, (int fd, struct statx& r, std::nothrow_t const& t), (fd, r, t))
+TAMO_ROUTE(statx, -1, (Filename const& n, struct statx& r, std::nothrow_t const& t), (n, r, t))
+TAMO_ROUTE(close, -1, (int fd, std::nothrow_t const& t), (fd, t))
+TAMO_ROUTE(write, -1, (int fd, void const* d, size_t size, std::nothrow_t const& t),
+           (fd, d, size, t))
+TAMO_ROUTE(fsync, -1, (int fd, std::nothrow_t const& t), (fd, t))
+TAMO_ROUTE(ftruncate, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
+TAMO_ROUTE(fstat, -1, (int fd, struct stat& r, std::nothrow_t const& t), (fd, r, t))
+TAMO_ROUTE(stat, -1, (Filename const& n, struct stat& r, std::nothrow_t const& t), (n, r, t))
+TAMO_ROUTE(lstat, -1, (Filename const& n, struct stat& r, std::nothrow_t const& t), (n, r, t))
+TAMO_ROUTE(fchmod, -1, (int fd, mode_t m, std::nothrow_t const& t), (fd, m, t))
+TAMO_ROUTE(fchown, -1, (int fd, uid_t o, gid_t g, std::nothrow_t const& t), (fd, o, g, t))
+TAMO_ROUTE(rename, -1, (Filename const& f, Filename const& to, std::nothrow_t const& t), (f, to, t))
+TAMO_ROUTE(unlink, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(realpath, false, (Filename const& n, std::string& r, std::nothrow_t const& t), (n, r, t))
+
+#undef TAMO_ROUTE
+
+}  // namespace platform
+}  // namespace settings_impl
