@@ -1,6 +1,7 @@
 #include "export_scenario.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +134,11 @@ int exportInChild(Scenario const& scenario, std::string const& root, injection::
     if (!scenario.enter(root))
       return kChildFailed;
     int status = exportNewText(root + "/" + scenario.exported, plan);
+    if (plan.at == injection::kAfterLastCall && plan.error == 0) {
+      if (plan.beforeKill)
+        plan.beforeKill();
+      ::raise(SIGKILL);
+    }
     std::ofstream out(record);
     for (std::string const& call : injection::calls())
       out << call << '\n';

@@ -12,6 +12,9 @@
 namespace tamo_test {
 namespace injection {
 
+// A plan's call number meaning: kill once the export has returned.
+constexpr std::size_t kAfterLastCall = static_cast<std::size_t>(-1);
+
 struct Plan {
   std::size_t at = 0;  // the 1-based call to act on; 0 acts on none
   int error = 0;       // errno of the failure; 0 kills the process instead
