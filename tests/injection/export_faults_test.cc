@@ -100,7 +100,7 @@ TEST_P(ExportFaults, EveryFailingCallKeepsTheContract) {
   for (std::size_t i = 0; i < clean.size(); ++i) {
     for (int error : errorsFor(clean[i])) {
       fresh();
-      int status = tamo_test::exportInChild(GetParam(), root, {i + 1, error, nullptr});
+      int status = tamo_test::exportInChild(GetParam(), root, injection::failAt(i + 1, error));
       std::string const where = clean[i] + " (call " + std::to_string(i + 1) + ") failing with " +
                                 strerrorname_np(error) + ": status " + std::to_string(status);
       EXPECT_EQ("", tamo_test::contractBroken(GetParam(), root, expectedAt(i), status)) << where;
@@ -114,7 +114,7 @@ TEST_P(ExportFaults, EveryFailingCallKeepsTheContract) {
 TEST_P(ExportFaults, KillAtEveryCallLeavesOldOrNewText) {
   for (std::size_t i = 0; i < clean.size(); ++i) {
     fresh();
-    int status = tamo_test::exportInChild(GetParam(), root, {i + 1, 0, nullptr});
+    int status = tamo_test::exportInChild(GetParam(), root, injection::killAt(i + 1));
     tamo_test::Outcome expected = expectedAt(i);
     expected.mayLeaveHidden = clean[i] == "rename";
     std::string const where = "killed before " + clean[i] + " (call " + std::to_string(i + 1) + ")";

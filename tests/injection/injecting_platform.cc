@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "injector.h"
@@ -51,7 +52,20 @@ bool intercept(char const* call) {
   State& s = state();
   if (!s.armed)
     return false;
+  if (!s.plan.countFrom.empty()) {
+    if (s.plan.countFrom != call)
+      return false;
+    s.plan.countFrom.clear();
+  }
   s.calls.emplace_back(call);
+  if (!s.plan.record.empty()) {
+    int saved = errno;
+    if (FILE* out = std::fopen(s.plan.record.c_str(), "ae")) {
+      std::fprintf(out, "%s\n", call);
+      std::fclose(out);
+    }
+    errno = saved;
+  }
   if (s.calls.size() != s.plan.at)
     return false;
   if (s.plan.error == 0) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tamo_test {
@@ -20,7 +21,26 @@ struct Plan {
   int error = 0;       // errno of the failure; 0 kills the process instead
   // Runs just before the kill, e.g. to shut the file system down.
   std::function<void()> beforeKill;
+  // When set, counting starts at the first call of this name.
+  std::string countFrom;
+  // When set, each counted call's name is appended to this file at once,
+  // so that a process that dies still leaves its calls behind.
+  std::string record;
 };
+
+inline Plan failAt(std::size_t call, int error) {
+  Plan plan;
+  plan.at = call;
+  plan.error = error;
+  return plan;
+}
+
+inline Plan killAt(std::size_t call, std::function<void()> beforeKill = {}) {
+  Plan plan;
+  plan.at = call;
+  plan.beforeKill = std::move(beforeKill);
+  return plan;
+}
 
 // Starts counting afresh with the plan; disarm stops acting and counting.
 void arm(Plan plan);

@@ -127,7 +127,8 @@ int cutAtEveryCall(FileSystem const& fs, std::string const& device, std::string 
                                 (afterSuccess ? "return" : clean[i]) + " (call " +
                                 std::to_string(i + 1) + ")";
       checks.expect(fresh(), where + ": could not lay the files out");
-      injection::Plan plan{afterSuccess ? injection::kAfterLastCall : i + 1, 0, shutDown};
+      injection::Plan plan =
+          injection::killAt(afterSuccess ? injection::kAfterLastCall : i + 1, shutDown);
       int status = tamo_test::exportInChild(scenario, root, plan);
       if (::umount(mnt.c_str()) != 0 || !mount()) {
         checks.expect(false, where + ": could not mount again: " + std::strerror(errno));
