@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -94,6 +95,12 @@ std::vector<Scenario> exportScenarios() {
        enterNothing},
       {"SymbolicLink", R::Plain, false, "d/settings.cfg", "real/target.cfg", prepareLink,
        enterNothing},
+      // The fallbacks: a file system without unnamed files, and no /proc to
+      // name one through.
+      {"ExistingFileWithoutUnnamedFiles", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
+       prepareExisting, enterNothing, "openUnnamed", EOPNOTSUPP},
+      {"ExistingFileWithoutProc", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
+       prepareExisting, enterNothing, "linkUnnamed", ENOENT},
   };
   if (haveRoot()) {
     all.push_back({"MountPoint", R::PrivateMounts, true, "d/settings.cfg", "src/source.cfg",
@@ -133,7 +140,10 @@ int exportInChild(Scenario const& scenario, std::string const& root, injection::
   auto body = [&] {
     if (!scenario.enter(root))
       return kChildFailed;
-    int status = exportNewText(root + "/" + scenario.exported, plan);
+    injection::Plan refusing = plan;
+    refusing.refusedCall = scenario.refusedCall;
+    refusing.refusedError = scenario.refusedError;
+    int status = exportNewText(root + "/" + scenario.exported, refusing);
     if (plan.at == injection::kAfterLastCall && plan.error == 0) {
       if (plan.beforeKill)
         plan.beforeKill();

@@ -24,6 +24,8 @@ struct Scenario {
   std::string inspected;                     // the file that receives the text, under the root
   bool (*prepare)(std::string const& root);  // in the test process
   bool (*enter)(std::string const& root);    // in the child, before the export
+  char const* refusedCall = "";              // a call the system refuses throughout
+  int refusedError = 0;
 };
 
 std::vector<Scenario> exportScenarios();

@@ -52,6 +52,10 @@ bool intercept(char const* call) {
   State& s = state();
   if (!s.armed)
     return false;
+  if (s.plan.refusedCall == call) {
+    errno = s.plan.refusedError;
+    return true;
+  }
   if (!s.plan.countFrom.empty()) {
     if (s.plan.countFrom != call)
       return false;

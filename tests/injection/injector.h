@@ -21,6 +21,10 @@ struct Plan {
   int error = 0;       // errno of the failure; 0 kills the process instead
   // Runs just before the kill, e.g. to shut the file system down.
   std::function<void()> beforeKill;
+  // When set, every call of this name fails with refusedError, uncounted:
+  // a system that lacks what the call needs.
+  std::string refusedCall;
+  int refusedError = 0;
   // When set, counting starts at the first call of this name.
   std::string countFrom;
   // When set, each counted call's name is appended to this file at once,

@@ -32,7 +32,8 @@ struct InstallerRun {
 };
 
 // The export's first call is the check for the first parent directory.
-InstallerRun runInstaller(tamo_test::TempDir const& dir, bool systemExists, std::size_t failAt, int error) {
+InstallerRun runInstaller(tamo_test::TempDir const& dir, bool systemExists, std::size_t failAt,
+                          int error) {
   std::string const record = dir.file("calls");
   std::remove(record.c_str());
   ::setenv("TAMO_INJECT_FROM", "fileExist", 1);

@@ -204,7 +204,8 @@ TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* cont
  *        nothing left beside the file; directories made for it stay.
  * A crash or power cut leaves the old or the new text, complete; only a
  * crash in the instant between naming the staging file and the rename can
- * leave a hidden ".NAME.XXXXXX" beside it.
+ * leave a hidden ".NAME.XXXXXX" beside it (on a file system without unnamed
+ * files, a crash at any time before the export returns).
  * The one exception: a file that cannot be replaced (a mount point, such as
  * a bind-mounted file, a file whose directory refuses new files, or one
  * whose owner or group this caller cannot give) is rewritten in place:

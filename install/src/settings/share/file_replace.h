@@ -24,7 +24,7 @@ namespace settings_impl {
 // linked under a hidden name (".NAME.XXXXXX", shortened to fit a name's
 // length limit) and renamed over the file; the directory is synced last.
 // Where the file system has no unnamed files, the hidden file is created
-// under its name from the start. Access control lists and extended
+// under its name from the start, and a crash can leave it behind. Access control lists and extended
 // attributes are not carried over. Hard links to the old file keep the old
 // text, as do descriptors already open on it.
 //
