@@ -13,6 +13,7 @@
 
 #include "support/child_process.h"
 #include "support/private_mounts.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
 #include "tamo/settings.h"
@@ -25,6 +26,7 @@ char const kNewText[] = "new=2\n";
 namespace {
 
 constexpr int kChildFailed = -3000;
+constexpr int kDescriptorLeft = -3001;
 
 bool makeDirectory(std::string const& path, mode_t mode) {
   return ::mkdir(path.c_str(), mode) == 0 && ::chmod(path.c_str(), mode) == 0;
@@ -76,9 +78,12 @@ int exportNewText(std::string const& name, injection::Plan const& plan) {
     return kChildFailed;
   int status = context_import_from_string(context, kNewText, nullptr, nullptr, 1, 0);
   if (status == 0) {
+    std::size_t const descriptors = openDescriptorCount();
     injection::arm(plan);
     status = context_export_to_file(context, name.c_str());
     injection::disarm();
+    if (openDescriptorCount() != descriptors)
+      status = kDescriptorLeft;
   }
   context_free(context);
   return status;
@@ -185,6 +190,8 @@ std::string contractBroken(Scenario const& scenario, std::string const& root,
   bool const keepsIdentity =
       !before.present ||
       (after.mode == before.mode && after.owner == before.owner && after.group == before.group);
+  if (status == kDescriptorLeft)
+    return "a descriptor stayed open";
   std::vector<std::string> files = filesUnder(root);
   std::vector<std::string> wanted = expected.filesBefore;
   if (!before.present && after.present)

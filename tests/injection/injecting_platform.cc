@@ -127,7 +127,6 @@ TAMO_ROUTE(mkdir, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
 TAMO_ROUTE(remove, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
 TAMO_ROUTE(fileExist, false, (Filename const& n, std::nothrow_t const& t), (n, t))
 TAMO_ROUTE(fdopen, nullptr, (int fd, char const* m, std::nothrow_t const& t), (fd, m, t))
-TAMO_ROUTE(fclose, EOF, (FILE * s, std::nothrow_t const& t), (s, t))
 TAMO_ROUTE(createTempFile, (std::pair<int, std::string>{-1, ""}), (std::nothrow_t const& t), (t))
 TAMO_ROUTE(open, -1, (Filename const& n, int flags, std::nothrow_t const& t), (n, flags, t))
 TAMO_ROUTE(openExclusive, -1, (Filename const& n, mode_t m, std::nothrow_t const& t), (n, m, t))
@@ -137,7 +136,6 @@ TAMO_ROUTE(linkUnnamed, -1, (int fd, Filename const& n, std::nothrow_t const& t)
 TAMO_ROUTE(reserveSpace, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
 TAMO_ROUTE(fstatx, -1, (int fd, struct statx& r, std::nothrow_t const& t), (fd, r, t))
 TAMO_ROUTE(statx, -1, (Filename const& n, struct statx& r, std::nothrow_t const& t), (n, r, t))
-TAMO_ROUTE(close, -1, (int fd, std::nothrow_t const& t), (fd, t))
 TAMO_ROUTE(write, -1, (int fd, void const* d, size_t size, std::nothrow_t const& t),
            (fd, d, size, t))
 TAMO_ROUTE(fsync, -1, (int fd, std::nothrow_t const& t), (fd, t))
@@ -152,6 +150,26 @@ TAMO_ROUTE(unlink, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
 TAMO_ROUTE(realpath, false, (Filename const& n, std::string& r, std::nothrow_t const& t), (n, r, t))
 
 #undef TAMO_ROUTE
+
+// A failing close still releases the descriptor or stream, as on Linux; the
+// failure is reported after it.
+template <typename Close>
+int closeAndFail(char const* name, Close const& close) {
+  if (!intercept(name))
+    return close();
+  int const error = errno;
+  close();
+  errno = error;
+  return -1;
+}
+
+int close(int fd, std::nothrow_t const& t) {
+  return closeAndFail("close", [&] { return real::close(fd, t); });
+}
+
+int fclose(FILE* stream, std::nothrow_t const& t) {
+  return closeAndFail("fclose", [&] { return real::fclose(stream, t); }) == 0 ? 0 : EOF;
+}
 
 }  // namespace platform
 }  // namespace settings_impl
