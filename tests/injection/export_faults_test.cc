@@ -72,8 +72,7 @@ class ExportFaults : public testing::TestWithParam<Scenario> {
     std::filesystem::remove_all(root);
     ASSERT_EQ(0, ::mkdir(root.c_str(), 0755));
     ASSERT_TRUE(GetParam().prepare(root));
-    base.before = tamo_test::fileStateOf(root + "/" + GetParam().inspected);
-    base.filesBefore = tamo_test::filesUnder(root);
+    base = tamo_test::outcomeBefore(GetParam(), root);
   }
 
   tamo_test::Outcome expectedAt(std::size_t call) const {

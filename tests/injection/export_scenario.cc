@@ -125,8 +125,9 @@ FileState fileStateOf(std::string const& path) {
   struct stat status {};
   if (::lstat(path.c_str(), &status) != 0)
     return state;
-  state = {true,          readFile(path), status.st_ino,  status.st_mode & 07777,
-           status.st_uid, status.st_gid,  status.st_nlink};
+  state = {true,          S_ISLNK(status.st_mode), readFile(path),
+           status.st_ino, status.st_mode & 07777,  status.st_uid,
+           status.st_gid, status.st_nlink};
   return state;
 }
 
@@ -181,6 +182,14 @@ int exportInChild(Scenario const& scenario, std::string const& root, injection::
   return status;
 }
 
+Outcome outcomeBefore(Scenario const& scenario, std::string const& root) {
+  Outcome outcome;
+  outcome.before = fileStateOf(root + "/" + scenario.inspected);
+  outcome.exportedBefore = fileStateOf(root + "/" + scenario.exported);
+  outcome.filesBefore = filesUnder(root);
+  return outcome;
+}
+
 std::string contractBroken(Scenario const& scenario, std::string const& root,
                            Outcome const& expected, int status) {
   std::string const path = root + "/" + scenario.inspected;
@@ -192,6 +201,13 @@ std::string contractBroken(Scenario const& scenario, std::string const& root,
       (after.mode == before.mode && after.owner == before.owner && after.group == before.group);
   if (status == kDescriptorLeft)
     return "a descriptor stayed open";
+  // A link stays a link, a covered file under a mount stays as it was.
+  if (scenario.exported != scenario.inspected) {
+    FileState named = fileStateOf(root + "/" + scenario.exported);
+    FileState const& was = expected.exportedBefore;
+    if (named.inode != was.inode || named.link != was.link || (!was.link && named.text != was.text))
+      return "the name exported was replaced, not what it stands for";
+  }
   std::vector<std::string> files = filesUnder(root);
   std::vector<std::string> wanted = expected.filesBefore;
   if (!before.present && after.present)

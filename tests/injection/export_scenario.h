@@ -34,6 +34,7 @@ void PrintTo(Scenario const& scenario, std::ostream* out);
 // What a file was: present or not, its text and identity.
 struct FileState {
   bool present = false;
+  bool link = false;  // a symbolic link; its text is that of its target
   std::string text;
   ino_t inode = 0;
   mode_t mode = 0;
@@ -55,11 +56,14 @@ int exportInChild(Scenario const& scenario, std::string const& root, injection::
 // else what was broken.
 struct Outcome {
   FileState before;
+  FileState exportedBefore;  // the name exported, not followed
   std::vector<std::string> filesBefore;
   bool mayBeNew = false;        // the replacing rename had been reached
   bool mayBeChanged = false;    // an in-place rewrite had begun
   bool mayLeaveHidden = false;  // the crash fell between link and rename
 };
+// The outcome that keeps everything, taken from the files as they are now.
+Outcome outcomeBefore(Scenario const& scenario, std::string const& root);
 std::string contractBroken(Scenario const& scenario, std::string const& root,
                            Outcome const& expected, int status);
 

@@ -106,8 +106,7 @@ int cutAtEveryCall(FileSystem const& fs, std::string const& device, std::string 
     auto fresh = [&] {
       std::filesystem::remove_all(root);
       bool ok = ::mkdir(root.c_str(), 0755) == 0 && scenario.prepare(root);
-      base.before = tamo_test::fileStateOf(root + "/" + scenario.inspected);
-      base.filesBefore = tamo_test::filesUnder(root);
+      base = tamo_test::outcomeBefore(scenario, root);
       ::sync();
       return ok;
     };
