@@ -6,17 +6,20 @@
 #include <string>
 
 #include "support/child_process.h"
+#include "support/unprivileged.h"
 
 namespace tamo_test {
 namespace {
 
 // Without MS_PRIVATE the mounts of the child would propagate to the host's
-// shared mount points.
+// shared mount points. Only an ordinary user may skip; root that is refused
+// fails the test instead of hiding a broken setup as a skip.
 int enterPrivateMounts() {
+  int const refused = haveRoot() ? kPrivateMountsRefused : kNoPrivateMounts;
   if (::unshare(CLONE_NEWNS) != 0)
-    return kNoPrivateMounts;
+    return refused;
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return kNoPrivateMounts;
+    return refused;
   return 0;
 }
 

@@ -9,9 +9,10 @@
 namespace tamo_test {
 
 // Results of runInPrivateMounts that body itself never produces.
-constexpr int kNoPrivateMounts = -2000;   // no permission for a mount namespace
-constexpr int kMountChildFailed = -2001;  // fork or pipe failed
-constexpr int kMountChildDied = -2002;    // killed by a signal, or no result
+constexpr int kNoPrivateMounts = -2000;       // not root: no mount namespace allowed
+constexpr int kMountChildFailed = -2001;      // fork or pipe failed
+constexpr int kMountChildDied = -2002;        // killed by a signal, or no result
+constexpr int kPrivateMountsRefused = -2003;  // root, yet the namespace was refused
 
 // Runs body in a child that left the parent's mount namespace and made every
 // mount in it private, and returns the int body returned. body reports only
