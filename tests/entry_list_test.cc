@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -76,6 +77,26 @@ INSTANTIATE_TEST_SUITE_P(
                   {"b\xff=1", "ab=1", "a=1", "b=1"},
                   {"a=1", "ab=1", "b=1", "b\xff=1"}}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// Enough keys for the radix passes: shared prefixes, keys that are prefixes
+// of others, repeats far apart; the last value of each key must win.
+TEST(EntryListTest, ManyKeysSortLikeAMapThatKeepsTheLastValue) {
+  std::map<std::string, std::string> expected;
+  EntryList list;
+  unsigned seed = 12345;
+  for (int i = 0; i < 5000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    std::string const key = "SOME_KEY_" + std::to_string((seed >> 8) % 3000) + (i % 7 ? "" : "_X");
+    std::string const value = std::to_string(i);
+    addLine(list, key + "=" + value);
+    expected[key] = value;
+  }
+  list.order();
+  Lines wanted;
+  for (auto const& entry : expected)
+    wanted.push_back(entry.first + "=" + entry.second);
+  EXPECT_EQ(wanted, contentsOf(list));
+}
 
 TEST(EntryListTest, FindsOnlyExactKeysOfAnOrderedList) {
   EntryList list;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <utility>
 
 #include "value.h"
@@ -18,8 +19,84 @@ constexpr std::size_t kLargestBlock = std::size_t{64} << 10;
 // Dead texts are given back once they outweigh the live ones by this much.
 constexpr std::size_t kToleratedDeadBytes = std::size_t{64} << 10;
 
-bool keyLess(ConfigEntry const& a, ConfigEntry const& b) {
-  return std::strcmp(a.key, b.key) < 0;
+// A function object rather than a function pointer, so that the standard
+// algorithms inline the comparison.
+struct KeyLess {
+  bool operator()(ConfigEntry const& a, ConfigEntry const& b) const {
+    return std::strcmp(a.key, b.key) < 0;
+  }
+};
+constexpr KeyLess keyLess{};
+
+// Below this many entries a range is finished by insertion.
+constexpr std::size_t kInsertionRange = 24;
+constexpr std::size_t kByteValues = 256;
+
+unsigned char byteAt(ConfigEntry const& entry, std::size_t depth) {
+  return static_cast<unsigned char>(entry.key[depth]);
+}
+
+// Stable insertion of entries whose keys agree before depth.
+void insertionSort(ConfigEntry* first, ConfigEntry* last, std::size_t depth) {
+  for (ConfigEntry* next = first + 1; next < last; ++next) {
+    ConfigEntry const moving = *next;
+    ConfigEntry* hole = next;
+    while (hole != first && std::strcmp((hole - 1)->key + depth, moving.key + depth) > 0) {
+      *hole = *(hole - 1);
+      --hole;
+    }
+    *hole = moving;
+  }
+}
+
+// A stable most-significant-byte radix sort of entries whose keys agree
+// before depth; buffer has room for as many entries. Keys of settings files
+// share long prefixes ("SOME_PREFIX_00042"), which a comparison sort would
+// compare again in each of its n log n comparisons; here a byte that all
+// keys of a range share costs one counting pass. The largest bucket is taken
+// by the loop rather than by recursion, so the depth of recursion stays
+// below log2 of the entries however the keys look.
+void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::size_t depth) {
+  for (;;) {
+    std::size_t const count = static_cast<std::size_t>(last - first);
+    if (count < kInsertionRange) {
+      insertionSort(first, last, depth);
+      return;
+    }
+    std::size_t starts[kByteValues + 1] = {};
+    for (ConfigEntry const* entry = first; entry != last; ++entry)
+      ++starts[byteAt(*entry, depth) + 1];
+    // Keys that all end here are equal and already in the order they came.
+    if (starts[1] == count)
+      return;
+    bool shared = false;
+    for (std::size_t byte = 1; byte <= kByteValues && !shared; ++byte)
+      shared = starts[byte] == count;
+    if (shared) {
+      ++depth;
+      continue;
+    }
+    for (std::size_t byte = 1; byte <= kByteValues; ++byte)
+      starts[byte] += starts[byte - 1];
+    std::size_t next[kByteValues];
+    std::memcpy(next, starts, sizeof next);
+    for (ConfigEntry const* entry = first; entry != last; ++entry)
+      buffer[next[byteAt(*entry, depth)]++] = *entry;
+    std::memcpy(first, buffer, count * sizeof *first);
+    std::size_t largest = 1;
+    for (std::size_t byte = 2; byte < kByteValues; ++byte) {
+      if (starts[byte + 1] - starts[byte] > starts[largest + 1] - starts[largest])
+        largest = byte;
+    }
+    // Bucket 0 holds keys that end here: all equal, nothing to order.
+    for (std::size_t byte = 1; byte < kByteValues; ++byte) {
+      if (byte != largest && starts[byte + 1] - starts[byte] > 1)
+        radixSort(first + starts[byte], first + starts[byte + 1], buffer, depth + 1);
+    }
+    last = first + starts[largest + 1];
+    first = first + starts[largest];
+    ++depth;
+  }
 }
 
 bool sameKey(ConfigEntry const& a, ConfigEntry const& b) {
@@ -107,9 +184,18 @@ void EntryList::order() noexcept {
   if (std::is_sorted(descent, entries.end(), keyLess)) {
     std::inplace_merge(entries.begin(), descent, entries.end(), keyLess);
   } else {
-    std::stable_sort(entries.begin(), entries.end(), keyLess);
+    sortStably();
   }
   dropRepeatedKeys();
+}
+
+void EntryList::sortStably() noexcept {
+  std::unique_ptr<ConfigEntry[]> buffer(new (std::nothrow) ConfigEntry[entries.size()]);
+  if (!buffer) {
+    std::stable_sort(entries.begin(), entries.end(), keyLess);
+    return;
+  }
+  radixSort(entries.data(), entries.data() + entries.size(), buffer.get(), 0);
 }
 
 void EntryList::dropRepeatedKeys() noexcept {

@@ -74,6 +74,7 @@ class EntryList {
 
  private:
   void deleteValues() noexcept;
+  void sortStably() noexcept;
   void dropRepeatedKeys() noexcept;
   void compactWhenMostlyDead() noexcept;
   std::size_t liveTextSize() const noexcept;
