@@ -63,37 +63,47 @@ void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::
       insertionSort(first, last, depth);
       return;
     }
-    std::size_t starts[kByteValues + 1] = {};
-    for (ConfigEntry const* entry = first; entry != last; ++entry)
-      ++starts[byteAt(*entry, depth) + 1];
-    // Keys that all end here are equal and already in the order they came.
-    if (starts[1] == count)
-      return;
-    bool shared = false;
-    for (std::size_t byte = 1; byte <= kByteValues && !shared; ++byte)
-      shared = starts[byte] == count;
-    if (shared) {
+    // Only the bytes between the lowest and the highest present are walked:
+    // keys mostly differ in a few letters or digits.
+    std::size_t counts[kByteValues] = {};
+    unsigned lowest = kByteValues - 1;
+    unsigned highest = 0;
+    for (ConfigEntry const* entry = first; entry != last; ++entry) {
+      unsigned const byte = byteAt(*entry, depth);
+      ++counts[byte];
+      lowest = std::min(lowest, byte);
+      highest = std::max(highest, byte);
+    }
+    if (lowest == highest) {
+      // Keys that all end here are equal and already in the order they came.
+      if (lowest == 0)
+        return;
       ++depth;
       continue;
     }
-    for (std::size_t byte = 1; byte <= kByteValues; ++byte)
-      starts[byte] += starts[byte - 1];
+    std::size_t starts[kByteValues + 1];
     std::size_t next[kByteValues];
-    std::memcpy(next, starts, sizeof next);
+    std::size_t start = 0;
+    for (unsigned byte = lowest; byte <= highest; ++byte) {
+      starts[byte] = next[byte] = start;
+      start += counts[byte];
+    }
+    starts[highest + 1] = start;
     for (ConfigEntry const* entry = first; entry != last; ++entry)
       buffer[next[byteAt(*entry, depth)]++] = *entry;
     std::memcpy(first, buffer, count * sizeof *first);
-    std::size_t largest = 1;
-    for (std::size_t byte = 2; byte < kByteValues; ++byte) {
-      if (starts[byte + 1] - starts[byte] > starts[largest + 1] - starts[largest])
+    // Bucket 0 holds keys that end here: all equal, nothing to order.
+    unsigned const firstByte = std::max(lowest, 1u);
+    unsigned largest = firstByte;
+    for (unsigned byte = firstByte; byte <= highest; ++byte) {
+      if (counts[byte] > counts[largest])
         largest = byte;
     }
-    // Bucket 0 holds keys that end here: all equal, nothing to order.
-    for (std::size_t byte = 1; byte < kByteValues; ++byte) {
-      if (byte != largest && starts[byte + 1] - starts[byte] > 1)
-        radixSort(first + starts[byte], first + starts[byte + 1], buffer, depth + 1);
+    for (unsigned byte = firstByte; byte <= highest; ++byte) {
+      if (byte != largest && counts[byte] > 1)
+        radixSort(first + starts[byte], first + starts[byte] + counts[byte], buffer, depth + 1);
     }
-    last = first + starts[largest + 1];
+    last = first + starts[largest] + counts[largest];
     first = first + starts[largest];
     ++depth;
   }

@@ -102,7 +102,11 @@ std::string_view skipBlanks(std::string_view text) {
 // "a \0b" would give the key "a " and "\0=v" the empty key "", neither of
 // which could be written out and read back.
 std::string_view handedOn(std::string_view text) {
-  return rtrim(text.substr(0, text.find('\0')));
+  void const* const nul = std::memchr(text.data(), '\0', text.size());
+  std::size_t const size =
+      nul != nullptr ? static_cast<std::size_t>(static_cast<char const*>(nul) - text.data())
+                     : text.size();
+  return rtrim(text.substr(0, size));
 }
 
 // Huge string sources could hold more lines or blanks than a cursor field
