@@ -178,7 +178,7 @@ int ConfigBuilder::onValue(IParserCursor const&, char const* key, char const* va
   }
   std::unique_ptr<ConfigValue> entry;
   try {
-    if (validator) {
+    if (validator && !validator->keepsUntyped(stored)) {
       entry = validator->validate(stored, value);
       values.add(stored, nullptr, std::move(entry));
       return PARSE_ACCEPTED;

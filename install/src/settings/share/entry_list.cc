@@ -49,6 +49,23 @@ void insertionSort(ConfigEntry* first, ConfigEntry* last, std::size_t depth) {
   }
 }
 
+// How many bytes from depth on every key of the range shares with the first,
+// at least 1 (the caller knows they share the byte at depth): one pass for a
+// whole shared prefix instead of one per byte, each of which would fetch
+// every key from memory again.
+std::size_t sharedPrefix(ConfigEntry const* first, ConfigEntry const* last, std::size_t depth) {
+  char const* const model = first->key + depth;
+  std::size_t shared = std::strlen(model);
+  for (ConfigEntry const* entry = first + 1; entry != last && shared > 1; ++entry) {
+    char const* const key = entry->key + depth;
+    std::size_t same = 0;
+    while (same < shared && key[same] == model[same])
+      ++same;
+    shared = same;
+  }
+  return std::max<std::size_t>(shared, 1);
+}
+
 // A stable most-significant-byte radix sort of entries whose keys agree
 // before depth; buffer has room for as many entries. Keys of settings files
 // share long prefixes ("SOME_PREFIX_00042"), which a comparison sort would
@@ -78,7 +95,7 @@ void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::
       // Keys that all end here are equal and already in the order they came.
       if (lowest == 0)
         return;
-      ++depth;
+      depth += sharedPrefix(first, last, depth);
       continue;
     }
     std::size_t starts[kByteValues + 1];

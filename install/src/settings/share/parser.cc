@@ -50,7 +50,7 @@ class FileBuffer : public PlainTextFileConfigParser::IBuffer {
 
 class StringBuffer : public PlainTextFileConfigParser::IBuffer {
  public:
-  explicit StringBuffer(std::string const& text) : text(text) {}
+  explicit StringBuffer(std::string text) : text(std::move(text)) {}
 
   WholeText getContents() const override {
     validateBufferContents(text.data(), text.size());
@@ -314,6 +314,11 @@ PlainTextFileConfigParser::PlainTextFileConfigParser(std::string const& text) {
   setSourceBuffer(text);
 }
 
+PlainTextFileConfigParser::PlainTextFileConfigParser(std::string&& text) {
+  init();
+  setSourceBuffer(std::move(text));
+}
+
 PlainTextFileConfigParser::~PlainTextFileConfigParser() = default;
 
 void PlainTextFileConfigParser::init() {
@@ -330,6 +335,10 @@ void PlainTextFileConfigParser::setSourceFile(Filename const& file) {
 
 void PlainTextFileConfigParser::setSourceBuffer(std::string const& text) {
   buffer = std::make_unique<StringBuffer>(text);
+}
+
+void PlainTextFileConfigParser::setSourceBuffer(std::string&& text) {
+  buffer = std::make_unique<StringBuffer>(std::move(text));
 }
 
 void PlainTextFileConfigParser::setValidator(ConfigValidator const* validator) {

@@ -70,12 +70,14 @@ class PlainTextFileConfigParser : public IConfigParser {
   // The name should be canonical; the file is read only when parse runs.
   explicit PlainTextFileConfigParser(Filename const& file);
   explicit PlainTextFileConfigParser(std::string const& text);
+  explicit PlainTextFileConfigParser(std::string&& text);
   ~PlainTextFileConfigParser() override;
 
   // Settings back to their defaults; the source stays.
   void init();
   void setSourceFile(Filename const& file);
   void setSourceBuffer(std::string const& text);
+  void setSourceBuffer(std::string&& text);
 
   void setValidator(ConfigValidator const* validator) override;
   void setKeyMapper(KeyMapper const* keyMapper) override;
