@@ -73,7 +73,11 @@ std::size_t sharedPrefix(ConfigEntry const* first, ConfigEntry const* last, std:
 // keys of a range share costs one counting pass. The largest bucket is taken
 // by the loop rather than by recursion, so the depth of recursion stays
 // below log2 of the entries however the keys look.
-void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::size_t depth) {
+// bytes has room for a byte per entry: each key's byte at depth is fetched
+// once per pass and kept there for the distribution, since keys lie all over
+// a large text and every fetch may miss the caches.
+void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, unsigned char* bytes,
+               std::size_t depth) {
   for (;;) {
     std::size_t const count = static_cast<std::size_t>(last - first);
     if (count < kInsertionRange) {
@@ -85,8 +89,9 @@ void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::
     std::size_t counts[kByteValues] = {};
     unsigned lowest = kByteValues - 1;
     unsigned highest = 0;
-    for (ConfigEntry const* entry = first; entry != last; ++entry) {
-      unsigned const byte = byteAt(*entry, depth);
+    for (std::size_t i = 0; i < count; ++i) {
+      unsigned const byte = byteAt(first[i], depth);
+      bytes[i] = static_cast<unsigned char>(byte);
       ++counts[byte];
       lowest = std::min(lowest, byte);
       highest = std::max(highest, byte);
@@ -106,8 +111,8 @@ void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::
       start += counts[byte];
     }
     starts[highest + 1] = start;
-    for (ConfigEntry const* entry = first; entry != last; ++entry)
-      buffer[next[byteAt(*entry, depth)]++] = *entry;
+    for (std::size_t i = 0; i < count; ++i)
+      buffer[next[bytes[i]]++] = first[i];
     std::memcpy(first, buffer, count * sizeof *first);
     // Bucket 0 holds keys that end here: all equal, nothing to order.
     unsigned const firstByte = std::max(lowest, 1u);
@@ -117,9 +122,12 @@ void radixSort(ConfigEntry* first, ConfigEntry* last, ConfigEntry* buffer, std::
         largest = byte;
     }
     for (unsigned byte = firstByte; byte <= highest; ++byte) {
-      if (byte != largest && counts[byte] > 1)
-        radixSort(first + starts[byte], first + starts[byte] + counts[byte], buffer, depth + 1);
+      if (byte != largest && counts[byte] > 1) {
+        radixSort(first + starts[byte], first + starts[byte] + counts[byte], buffer,
+                  bytes + starts[byte], depth + 1);
+      }
     }
+    bytes += starts[largest];
     last = first + starts[largest] + counts[largest];
     first = first + starts[largest];
     ++depth;
@@ -218,11 +226,12 @@ void EntryList::order() noexcept {
 
 void EntryList::sortStably() noexcept {
   std::unique_ptr<ConfigEntry[]> buffer(new (std::nothrow) ConfigEntry[entries.size()]);
-  if (!buffer) {
+  std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[entries.size()]);
+  if (!buffer || !bytes) {
     std::stable_sort(entries.begin(), entries.end(), keyLess);
     return;
   }
-  radixSort(entries.data(), entries.data() + entries.size(), buffer.get(), 0);
+  radixSort(entries.data(), entries.data() + entries.size(), buffer.get(), bytes.get(), 0);
 }
 
 void EntryList::dropRepeatedKeys() noexcept {
