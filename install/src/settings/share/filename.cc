@@ -11,29 +11,27 @@ namespace settings_impl {
 
 namespace {
 
-bool isVoid(std::string const& component) {
-  return component.empty() || component == ".";
-}
-
 // Cuts text at '/' and '\' and drops the void components; an absolute name
 // gets one empty component in front, standing for the root. Returns whether
-// the name is absolute. components is replaced only on success.
+// the name is absolute. components is replaced only on success. One pass
+// into one vector: every import cuts its file name several times.
 bool tokenizePath(std::string const& text, std::vector<std::string>& components) {
-  std::vector<std::string> cut;
-  for (std::size_t offset = 0; offset < text.size();) {
-    std::size_t const separator = std::min(text.find_first_of("/\\", offset), text.size());
-    cut.push_back(text.substr(offset, separator - offset));
-    offset = separator + 1;
-  }
-  if (cut.empty())
+  if (text.empty())
     throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-  bool const absolute = cut.front().empty();
+  auto const isSeparator = [](char c) { return c == '/' || c == '\\'; };
+  bool const absolute = isSeparator(text.front());
   std::vector<std::string> kept;
   if (absolute)
     kept.emplace_back();
-  for (std::string& component : cut) {
-    if (!isVoid(component))
-      kept.push_back(std::move(component));
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    std::size_t separator = offset;
+    while (separator < text.size() && !isSeparator(text[separator]))
+      ++separator;
+    std::size_t const size = separator - offset;
+    if (size != 0 && !(size == 1 && text[offset] == '.'))
+      kept.emplace_back(text, offset, size);
+    offset = separator + 1;
   }
   components.swap(kept);
   return absolute;
@@ -102,14 +100,23 @@ Filename Filename::canonicalize() const {
   if (canonical)
     return *this;
   std::vector<std::string> components;
-  if (!tokenizePath(path, components)) {
+  bool const absolute = tokenizePath(path, components);
+  if (!absolute) {
     std::vector<std::string> relative;
     relative.swap(components);
     components = workingDirectoryComponents();
     components.insert(components.end(), relative.begin(), relative.end());
   }
   resolveParentReferences(components);
-  Filename result(joinAbsolute(components));
+  std::string joined = joinAbsolute(components);
+  // An absolute name that is already canonical was checked when it was made;
+  // only a name that gained the working directory must be checked again.
+  if (absolute && joined == path) {
+    Filename same(*this);
+    same.canonical = true;
+    return same;
+  }
+  Filename result(joined);
   result.canonical = true;
   return result;
 }
