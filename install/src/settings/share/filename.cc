@@ -40,6 +40,8 @@ bool tokenizePath(std::string const& text, std::vector<std::string>& components)
 // Each ".." takes away the component before it; one right after the root
 // would climb above it.
 void resolveParentReferences(std::vector<std::string>& components) {
+  if (std::find(components.begin(), components.end(), "..") == components.end())
+    return;
   std::vector<std::string> resolved;
   for (std::string& component : components) {
     if (component != "..") {
@@ -57,9 +59,15 @@ void resolveParentReferences(std::vector<std::string>& components) {
 std::string joinAbsolute(std::vector<std::string> const& components) {
   if (components.size() <= 1)
     return "/";
+  std::size_t size = 0;
+  for (std::string const& component : components)
+    size += component.size() + 1;
   std::string joined;
-  for (std::size_t i = 1; i < components.size(); ++i)
-    joined += "/" + components[i];
+  joined.reserve(size);
+  for (std::size_t i = 1; i < components.size(); ++i) {
+    joined += '/';
+    joined += components[i];
+  }
   return joined;
 }
 
