@@ -141,12 +141,40 @@ bool isEqualValues(IConfig const& a, IConfig const& b, KeyList const& keys) {
   }
 }
 
-// The copies of both are two ascending runs, which createConfig merges in
-// one linear pass, second's entry last and so winning.
+// Two of the library's own configurations are walked side by side, copying
+// only the entries that stay; createConfig then finds them in order.
+void mergeOwn(EntryList& entries, EntryList const& first, EntryList const& second) {
+  entries.reserve(first.size() + second.size());
+  ConfigEntry const* from = first.begin();
+  ConfigEntry const* over = second.begin();
+  while (from != first.end() && over != second.end()) {
+    int const order = std::strcmp(from->key, over->key);
+    if (order < 0) {
+      appendCopy(entries, *from++);
+      continue;
+    }
+    if (order == 0)
+      ++from;
+    appendCopy(entries, *over++);
+  }
+  for (; from != first.end(); ++from)
+    appendCopy(entries, *from);
+  for (; over != second.end(); ++over)
+    appendCopy(entries, *over);
+}
+
+// Otherwise the copies of both are two ascending runs, which createConfig
+// merges in one linear pass, second's entry last and so winning.
 std::unique_ptr<IConfig> mergeConfigs(IConfig const& first, IConfig const& second) {
   EntryList entries;
-  update(entries, first);
-  update(entries, second);
+  EntryList const* const ownFirst = ConfigBuilder::entriesOf(first);
+  EntryList const* const ownSecond = ConfigBuilder::entriesOf(second);
+  if (ownFirst != nullptr && ownSecond != nullptr) {
+    mergeOwn(entries, *ownFirst, *ownSecond);
+  } else {
+    update(entries, first);
+    update(entries, second);
+  }
   return ConfigBuilder::createConfig(entries);
 }
 
