@@ -11,18 +11,14 @@ namespace settings_impl {
 
 namespace {
 
-// Cuts text at '/' and '\' and drops the void components; an absolute name
-// gets one empty component in front, standing for the root. Returns whether
-// the name is absolute. components is replaced only on success. One pass
-// into one vector: every import cuts its file name several times.
-bool tokenizePath(std::string const& text, std::vector<std::string>& components) {
-  if (text.empty())
-    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-  auto const isSeparator = [](char c) { return c == '/' || c == '\\'; };
-  bool const absolute = isSeparator(text.front());
-  std::vector<std::string> kept;
-  if (absolute)
-    kept.emplace_back();
+bool isSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+// Calls visit(offset, size) for every component of text between separators
+// that is neither empty nor ".", in order.
+template <typename Visit>
+void forEachComponent(std::string const& text, Visit visit) {
   std::size_t offset = 0;
   while (offset < text.size()) {
     std::size_t separator = offset;
@@ -30,11 +26,48 @@ bool tokenizePath(std::string const& text, std::vector<std::string>& components)
       ++separator;
     std::size_t const size = separator - offset;
     if (size != 0 && !(size == 1 && text[offset] == '.'))
-      kept.emplace_back(text, offset, size);
+      visit(offset, size);
     offset = separator + 1;
   }
+}
+
+// Cuts text at '/' and '\' and drops the void components; an absolute name
+// gets one empty component in front, standing for the root. Returns whether
+// the name is absolute. components is replaced only on success.
+bool tokenizePath(std::string const& text, std::vector<std::string>& components) {
+  if (text.empty())
+    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
+  bool const absolute = isSeparator(text.front());
+  std::vector<std::string> kept;
+  if (absolute)
+    kept.emplace_back();
+  forEachComponent(
+      text, [&](std::size_t offset, std::size_t size) { kept.emplace_back(text, offset, size); });
   components.swap(kept);
   return absolute;
+}
+
+// Whether text is already what canonicalize makes of it: "/" followed by
+// components joined with single '/', none of them "." or "..". Every import
+// canonicalizes its file name, which usually is of this form already.
+bool isCanonicalText(std::string const& text) {
+  if (text.empty() || text.front() != '/')
+    return false;
+  if (text.size() == 1)
+    return true;
+  if (text.back() == '/')
+    return false;
+  for (std::size_t offset = 1; offset <= text.size();) {
+    std::size_t separator = offset;
+    while (separator < text.size() && !isSeparator(text[separator]))
+      ++separator;
+    std::size_t const size = separator - offset;
+    bool const dots = (size == 1 || size == 2) && text.compare(offset, size, "..", size) == 0;
+    if (size == 0 || dots || (separator < text.size() && text[separator] != '/'))
+      return false;
+    offset = separator + 1;
+  }
+  return true;
 }
 
 // Each ".." takes away the component before it; one right after the root
@@ -94,10 +127,12 @@ FilenameBase::FilenameBase(char const* text) {
     throw settings::Exception(SETTINGS_FILENAME_ENCODING_ERROR);
   }
   platform::verifyFilenameLength(path);
-  std::vector<std::string> components;
-  tokenizePath(path, components);
-  for (std::string const& component : components)
+  // One text reused for every component rather than a vector of them.
+  std::string component;
+  forEachComponent(path, [&](std::size_t offset, std::size_t size) {
+    component.assign(path, offset, size);
     platform::verifyFilenameComponent(component);
+  });
 }
 
 bool Filename::tokenize(std::vector<std::string>& components) const {
@@ -107,6 +142,11 @@ bool Filename::tokenize(std::vector<std::string>& components) const {
 Filename Filename::canonicalize() const {
   if (canonical)
     return *this;
+  if (isCanonicalText(path)) {
+    Filename same(*this);
+    same.canonical = true;
+    return same;
+  }
   std::vector<std::string> components;
   bool const absolute = tokenizePath(path, components);
   if (!absolute) {
