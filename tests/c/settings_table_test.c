@@ -62,6 +62,38 @@ static void testTableSlots(void) {
   CHECK_SLOT(key_mapper_builder_map);
 }
 
+static settings_api2_t api2;
+
+#define CHECK_SLOT2(name) CHECK(api2.name == name)
+
+static void testSecondTable(void) {
+  settings_context_t* context = api.context_create();
+  settings_refused_line_t const* lines = NULL;
+  char const* text = NULL;
+  int count = -1;
+  int line = -1;
+
+  settings_api2_get(NULL);
+  memset(&api2, 0, sizeof api2);
+  settings_api2_get(&api2);
+  CHECK_SLOT2(context_get_last_import_refused_lines);
+  CHECK_SLOT2(context_set_stderr_reports);
+  CHECK_SLOT2(context_export_to_string);
+  CHECK_SLOT2(context_get_key_line);
+  CHECK_SLOT2(settings_replace_file_contents);
+
+  CHECK(api2.context_set_stderr_reports(context, 0) == SETTINGS_NO_ERROR);
+  CHECK(api.context_import_from_string(context, "b=2\nbad\na=1", NULL, NULL, 0, 0) ==
+        SETTINGS_INVALID_VALUE_ERROR);
+  CHECK(api2.context_get_last_import_refused_lines(context, &lines, &count) == SETTINGS_NO_ERROR);
+  CHECK(count == 1 && lines[0].line == 1 && lines[0].kind == SETTINGS_REFUSED_KEY_WITHOUT_VALUE);
+  CHECK(api2.context_get_key_line(context, "a", &line) == SETTINGS_NO_ERROR && line == 2);
+  CHECK(api2.context_export_to_string(context, &text) == SETTINGS_NO_ERROR);
+  CHECK(text != NULL && strcmp(text, "a=1\nb=2\n") == 0);
+  CHECK(api2.settings_replace_file_contents(NULL, "", 0) == SETTINGS_INVALID_ARGUMENT_ERROR);
+  api.context_free(context);
+}
+
 static void testNewContext(void) {
   settings_context_t* context = api.context_create();
   char const* path = NULL;
@@ -191,6 +223,7 @@ static void testFreeFunctionsAcceptNull(void) {
 int main(void) {
   testTableSlots();
   testNewContext();
+  testSecondTable();
   testTypedValues();
   testIterationThatErases();
   testRefusedLine();

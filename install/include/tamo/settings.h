@@ -36,6 +36,8 @@
 #define TAMO_SETTINGS_NOEXCEPT
 #endif
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -285,6 +287,74 @@ TAMO_SETTINGS_EXPORT int key_mapper_builder_create_key_mapper(
 TAMO_SETTINGS_EXPORT int key_mapper_builder_map(settings_key_mapper_builder_t* builder,
                                                 char const* from, char const* to,
                                                 int caseSensitive) TAMO_SETTINGS_NOEXCEPT;
+
+/* The second table: functions added after the first table was frozen. Its
+ * fields, too, stand in this order for good; later additions are appended. */
+
+/* What kind of line an import refused; the numbers are the interface. */
+enum {
+  SETTINGS_REFUSED_KEY_WITHOUT_VALUE = 301, /* no "=" or ":" and such keys not allowed */
+  SETTINGS_REFUSED_EMPTY_KEY = 302,         /* nothing before the separator */
+  SETTINGS_REFUSED_INVALID_KEY = 303,       /* the validator refused the key, or not UTF-8 */
+  SETTINGS_REFUSED_INVALID_VALUE = 304,     /* the validator refused the value, or not UTF-8 */
+  SETTINGS_REFUSED_INVALID_COMMENT = 305    /* a comment line was refused */
+};
+
+/* One refused line of the last import. */
+typedef struct settings_refused_line_t {
+  int line;            /* counted from 0 */
+  int character;       /* byte of the line's first non-blank character, from 0 */
+  int kind;            /* SETTINGS_REFUSED_* */
+  char const* message; /* the text printed after "Error reading config file: ",
+                          such as "\"Invalid value\" at line 3; char 1" */
+} settings_refused_line_t;
+
+typedef struct settings_api2_t {
+  int (*context_get_last_import_refused_lines)(settings_context_t* context,
+                                               settings_refused_line_t const** lines, int* count);
+  int (*context_set_stderr_reports)(settings_context_t* context, int enabled);
+  int (*context_export_to_string)(settings_context_t* context, char const** text);
+  int (*context_get_key_line)(settings_context_t* context, char const* key, int* line);
+  int (*settings_replace_file_contents)(char const* fileName, char const* text, size_t size);
+} settings_api2_t;
+
+/* Fills *api with the functions of the second table; NULL is ignored. */
+TAMO_SETTINGS_EXPORT void settings_api2_get(settings_api2_t* api) TAMO_SETTINGS_NOEXCEPT;
+
+/* *lines: the refused lines of the last file or text import, in line order
+ * (NULL when none); the array and its messages are owned by the context and
+ * valid until its next such import or context_free. *count: their number.
+ * The same lines as context_get_last_import_errors, with more detail. */
+TAMO_SETTINGS_EXPORT int context_get_last_import_refused_lines(
+    settings_context_t* context, settings_refused_line_t const** lines,
+    int* count) TAMO_SETTINGS_NOEXCEPT;
+/* Whether this context's imports print a line on standard error for each
+ * refused line: on (non-zero) when the context is made, off with 0. The
+ * lines are recorded either way. */
+TAMO_SETTINGS_EXPORT int context_set_stderr_reports(settings_context_t* context,
+                                                    int enabled) TAMO_SETTINGS_NOEXCEPT;
+/* *text: the context's configuration exactly as context_export_to_file would
+ * write it ("key=value" lines in key order, one space for an empty context),
+ * NUL-terminated, owned by the context and valid until the next call of this
+ * function on it or context_free. Nothing is written anywhere. */
+TAMO_SETTINGS_EXPORT int context_export_to_string(settings_context_t* context,
+                                                  char const** text) TAMO_SETTINGS_NOEXCEPT;
+/* *line: the line, from 0, that gave key its value in the context's last file
+ * or text import (the last one, where the key stood on several lines), as
+ * the key was stored (after key mapping). SETTINGS_KEY_NOT_FOUND_ERROR when
+ * that import gave the key nothing, also when it was refused with failFast;
+ * later erases and merges do not change the answer. */
+TAMO_SETTINGS_EXPORT int context_get_key_line(settings_context_t* context, char const* key,
+                                              int* line) TAMO_SETTINGS_NOEXCEPT;
+/* Makes the size bytes at text (any bytes, NUL included; text may be NULL
+ * when size is 0) the whole contents of fileName, with the same safe
+ * replacement as context_export_to_file and its outcomes: links followed and
+ * kept, owner, group and mode kept (0644 less the umask for a new file),
+ * synced, nothing left behind on failure. Unlike the export it creates no
+ * directory: a missing parent gives SETTINGS_OPEN_FILE_ERROR. File names as
+ * for the imports (311, 312). */
+TAMO_SETTINGS_EXPORT int settings_replace_file_contents(char const* fileName, char const* text,
+                                                        size_t size) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -4,43 +4,16 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
-#include <memory>
 #include <string>
 
+#include "installer_rules.h"
 #include "log.h"
 #include "share/status.h"
 
 char const* const SYSTEM_RUNTIME_CONFIG_FILE = "/etc/Vardel/Tamo/tamo.settings.cfg";
 char const* const INSTALL_TIME_CONFIG_FILE = "/etc/tamo/config/zlv-install.properties";
 
-// Numbers match as typed; the words match in any letter case and are stored
-// in their listed spelling, so the settings file always reads the same way.
-settings_fixed_value_t const ENABLE_DISABLE_ARRAY[] = {
-    {"1", 1, 0},
-    {"0", 0, 0},
-    {"Enable", 1, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-    {"Disable", 0, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-};
-int const SIZE_ENABLE_DISABLE_ARRAY = sizeof ENABLE_DISABLE_ARRAY / sizeof ENABLE_DISABLE_ARRAY[0];
-
-settings_fixed_value_t const SECURITY_LEVEL_ARRAY[] = {
-    {"1", 1, 0},
-    {"2", 2, 0},
-    {"3", 3, 0},
-    {"4", 4, 0},
-    {"L", 1, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-    {"M", 2, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-    {"H", 3, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-    {"VH", 4, SETTINGS_FIXED_VALUE_USE_LISTED_TEXT},
-};
-int const SIZE_SECURITY_LEVEL_ARRAY = sizeof SECURITY_LEVEL_ARRAY / sizeof SECURITY_LEVEL_ARRAY[0];
-
 namespace {
-
-char const* const KEY_AUTO_UPDATE = "AUTO_UPDATE";
-char const* const KEY_WEB_ANALYTICS = "WEB_ANALYTICS";
-char const* const KEY_WEB_TAMO = "WEB_TAMO";
-char const* const KEY_SECURITY_LEVEL = "WEB_TAMO_SECURITY_LEVEL";
 
 void throwOnFailure(int status) {
   if (status != SETTINGS_NO_ERROR)
@@ -92,36 +65,14 @@ void ProcessOptions::freeHandles() {
 }
 
 void ProcessOptions::initValidator() {
-  settings_api_t table = api;
-  auto freeBuilder = [&table](settings_validator_builder_t* builder) {
-    table.validator_builder_free(builder);
-  };
-  std::unique_ptr<settings_validator_builder_t, decltype(freeBuilder)> builder(
-      table.validator_builder_create(), freeBuilder);
-  for (char const* key : {KEY_AUTO_UPDATE, KEY_WEB_TAMO, KEY_WEB_ANALYTICS}) {
-    throwOnFailure(table.validator_builder_set_fixed_value_validator(
-        builder.get(), key, ENABLE_DISABLE_ARRAY, SIZE_ENABLE_DISABLE_ARRAY));
-  }
-  throwOnFailure(table.validator_builder_set_fixed_value_validator(
-      builder.get(), KEY_SECURITY_LEVEL, SECURITY_LEVEL_ARRAY, SIZE_SECURITY_LEVEL_ARRAY));
-  throwOnFailure(table.validator_builder_allow_unknown_keys(builder.get(), 1));
   settings_validator_t* created = nullptr;
-  throwOnFailure(table.validator_builder_create_validator(builder.get(), &created));
+  throwOnFailure(createInstallerValidator(api, &created));
   validatorHolder.reset(created);
 }
 
 void ProcessOptions::initKeyMapper() {
-  settings_api_t table = api;
-  auto freeBuilder = [&table](settings_key_mapper_builder_t* builder) {
-    table.key_mapper_builder_free(builder);
-  };
-  std::unique_ptr<settings_key_mapper_builder_t, decltype(freeBuilder)> builder(
-      table.key_mapper_builder_create(), freeBuilder);
-  for (char const* key : {KEY_AUTO_UPDATE, KEY_WEB_TAMO, KEY_WEB_ANALYTICS, KEY_SECURITY_LEVEL}) {
-    throwOnFailure(table.key_mapper_builder_map(builder.get(), key, key, 0));
-  }
   settings_key_mapper_t* created = nullptr;
-  throwOnFailure(table.key_mapper_builder_create_key_mapper(builder.get(), &created));
+  throwOnFailure(createInstallerKeyMapper(api, &created));
   keyMapperHolder.reset(created);
 }
 

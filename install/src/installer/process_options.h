@@ -5,13 +5,10 @@
 
 #include <tamo/settings.h>
 
+#include "installer_rules.h"
+
 extern char const* const SYSTEM_RUNTIME_CONFIG_FILE;
 extern char const* const INSTALL_TIME_CONFIG_FILE;
-
-extern settings_fixed_value_t const ENABLE_DISABLE_ARRAY[];
-extern int const SIZE_ENABLE_DISABLE_ARRAY;
-extern settings_fixed_value_t const SECURITY_LEVEL_ARRAY[];
-extern int const SIZE_SECURITY_LEVEL_ARRAY;
 
 // The file operation that a library status belongs to.
 enum ProcessOptionsStatus {

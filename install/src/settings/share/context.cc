@@ -26,7 +26,12 @@ namespace {
 std::string serializeConfig(IConfig const& config) {
   PlainTextEntrySerializer entries;
   ConfigSerializer(true, &entries).serialize(config);
-  return entries.takeText();
+  std::string text = entries.takeText();
+  // The file is never left empty; a lone blank reads back as an empty
+  // configuration.
+  if (text.empty())
+    text = " ";
+  return text;
 }
 
 }  // namespace
@@ -42,6 +47,7 @@ void Context::importFromFile(char const* fileName, ConfigValidator const* valida
                              bool allowKeysWithoutValues) {
   Filename const canonical = Filename(fileName).canonicalize();
   PlainTextFileConfigParser parser(canonical);
+  parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }
 
@@ -49,6 +55,7 @@ void Context::importFromString(char const* text, ConfigValidator const* validato
                                KeyMapper const* keyMapper, bool failFast,
                                bool allowKeysWithoutValues) {
   PlainTextFileConfigParser parser{std::string(text)};
+  parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }
 
@@ -60,8 +67,19 @@ void Context::updateConfig(IConfigParser& parser, ConfigValidator const* validat
   parser.setFailFast(failFast);
   parser.setAllowKeysWithoutValues(allowKeysWithoutValues);
   importErrors.clear();
+  importRecord.clear();
 
-  std::unique_ptr<IConfig> parsed(parser.parse());
+  std::unique_ptr<IConfig> parsed;
+  try {
+    parsed.reset(parser.parse());
+  } catch (...) {
+    importRecord.forgetKeyLines();
+    throw;
+  }
+  // Nothing of a parse stopped by a refused line is merged, so no key got
+  // its value from it.
+  if (!parsed)
+    importRecord.forgetKeyLines();
   // The parsed configuration belongs to this call alone, so its entries are
   // moved over the current ones rather than both being copied into a third;
   // the move cannot fail, and the copying merge remains for configurations
@@ -82,13 +100,14 @@ void Context::eraseKey(char const* key) {
 
 void Context::exportToFile(char const* fileName) const {
   Filename const canonical = Filename(fileName).canonicalize();
-  std::string text = serializeConfig(*config);
+  std::string const text = serializeConfig(*config);
   ensureDirectoryTreeExist(canonical);
-  // The file is never left empty; a lone blank reads back as an empty
-  // configuration.
-  if (text.empty())
-    text = " ";
   replaceFileContents(canonical, text);
+}
+
+std::string const& Context::exportToString() {
+  exportedText = serializeConfig(*config);
+  return exportedText;
 }
 
 void Context::replaceConfig(std::unique_ptr<IConfig> replacement) noexcept {
@@ -97,6 +116,9 @@ void Context::replaceConfig(std::unique_ptr<IConfig> replacement) noexcept {
 
 void Context::onError(IParserCursor const& cursor, char const* message) {
   importErrors.push_back(settings_error_desc_t{cursor.line});
+  importRecord.addRefused(cursor, message);
+  if (!stderrReports)
+    throw settings::Exception(SETTINGS_INVALID_VALUE_ERROR);
   throw settings::Exception(settings_impl::onError(SETTINGS_SOURCE_POS, cursor, message));
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config.h"
+#include "import_record.h"
 
 namespace settings_impl {
 
@@ -36,6 +37,10 @@ class Context : private IParserErrorListener {
   std::string const& getSystemConfigFilePath() const { return systemConfigFilePath; }
   // The refused lines of the last parse, in line order.
   std::vector<settings_error_desc_t> const& getImportErrors() const { return importErrors; }
+  // The same lines with their kinds and messages, and the line of each key.
+  ImportRecord const& getImportRecord() const { return importRecord; }
+  // Whether refused lines are also printed on standard error (the default).
+  void setStderrReports(bool enabled) { stderrReports = enabled; }
 
   // Canonicalizes fileName (FILENAME_ENCODING_ERROR 312,
   // INVALID_FILENAME_ERROR 311, UNKNOWN_ERROR 200) and imports the file
@@ -58,6 +63,8 @@ class Context : private IParserErrorListener {
   // Writes the configuration as text to fileName, creating missing parent
   // directories; the context is never changed.
   void exportToFile(char const* fileName) const;
+  // The text exportToFile would write; valid until the next call.
+  std::string const& exportToString();
 
  private:
   // The replacement is made completely before this call, so a failure while
@@ -70,6 +77,9 @@ class Context : private IParserErrorListener {
   std::unique_ptr<IConfig> config;
   std::string systemConfigFilePath;
   std::vector<settings_error_desc_t> importErrors;
+  ImportRecord importRecord;
+  bool stderrReports = true;
+  std::string exportedText;
 };
 
 }  // namespace settings_impl

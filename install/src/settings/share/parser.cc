@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "file_ops.h"
+#include "import_record.h"
 #include "status.h"
 #include "value.h"
 
@@ -371,7 +372,12 @@ IConfig* PlainTextFileConfigParser::parse() {
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
   std::size_t const size = text.size;
   char* const adopted = builder.adoptText(std::move(text.data), size);
-  parseLinesInPlace(adopted, size, builder, runFailFast, allowKeysWithoutValues);
+  if (importRecord != nullptr) {
+    RecordingCallback recording(builder, keyMapper, *importRecord);
+    parseLinesInPlace(adopted, size, recording, runFailFast, allowKeysWithoutValues);
+  } else {
+    parseLinesInPlace(adopted, size, builder, runFailFast, allowKeysWithoutValues);
+  }
   if (counter.errorCount != 0 && runFailFast)
     return nullptr;
   return ConfigBuilder::createConfig(builder.getValues()).release();

@@ -13,6 +13,7 @@
 namespace settings_impl {
 
 class ConfigValidator;
+class ImportRecord;
 class KeyMapper;
 
 class IConfigParser {
@@ -84,6 +85,9 @@ class PlainTextFileConfigParser : public IConfigParser {
   void setErrorListener(IParserErrorListener* listener) override;
   void setFailFast(bool failFast) override;
   void setAllowKeysWithoutValues(bool allow) override;
+  // Where parse notes refused kinds and key lines; null (the default) for
+  // nowhere. Borrowed, and kept by init.
+  void setImportRecord(ImportRecord* record) { importRecord = record; }
   IConfig* parse() override;
 
  private:
@@ -93,6 +97,7 @@ class PlainTextFileConfigParser : public IConfigParser {
   bool failFast;
   bool allowKeysWithoutValues;
   std::unique_ptr<IBuffer> buffer;
+  ImportRecord* importRecord = nullptr;
 };
 
 }  // namespace settings_impl
