@@ -1,0 +1,238 @@
+#include "text_edit.h"
+
+#include <algorithm>
+
+namespace tamo_tool {
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// One line of a diff: ' ' kept, '-' removed, '+' added.
+struct DiffLine {
+  char op;
+  Line const* line;
+};
+
+void appendDiffLine(std::string& out, DiffLine const& entry) {
+  out += entry.op;
+  out += entry.line->content;
+  if (entry.line->end.empty()) {
+    out += "\n\\ No newline at end of file\n";
+  } else {
+    out += entry.line->end;
+  }
+}
+
+std::string hunkRange(std::size_t start, std::size_t count) {
+  // An empty range names the line before it, as diff does.
+  std::size_t const first = count == 0 ? start : start + 1;
+  return std::to_string(first) + "," + std::to_string(count);
+}
+
+constexpr std::size_t kContext = 3;
+
+// Groups changes into hunks with kContext kept lines around each.
+std::string formatHunks(std::string const& name, std::vector<DiffLine> const& entries) {
+  std::string out;
+  std::size_t index = 0;
+  std::size_t oldLine = 0;
+  std::size_t newLine = 0;
+  while (index < entries.size()) {
+    auto const changed = std::find_if(entries.begin() + index, entries.end(),
+                                      [](DiffLine const& e) { return e.op != ' '; });
+    if (changed == entries.end())
+      break;
+    std::size_t const firstChange = changed - entries.begin();
+    std::size_t const start = firstChange > index + kContext ? firstChange - kContext : index;
+    oldLine += start - index;
+    newLine += start - index;
+    // The hunk ends where more than twice the context of kept lines follow.
+    std::size_t end = firstChange;
+    std::size_t kept = 0;
+    for (std::size_t i = firstChange; i < entries.size() && kept <= 2 * kContext; ++i) {
+      kept = entries[i].op == ' ' ? kept + 1 : 0;
+      end = i + 1;
+    }
+    if (kept > kContext)
+      end -= kept - kContext;
+    std::size_t oldCount = 0;
+    std::size_t newCount = 0;
+    std::string body;
+    for (std::size_t i = start; i < end; ++i) {
+      oldCount += entries[i].op != '+';
+      newCount += entries[i].op != '-';
+      appendDiffLine(body, entries[i]);
+    }
+    if (out.empty())
+      out = "--- " + name + "\n+++ " + name + "\n";
+    out += "@@ -" + hunkRange(oldLine, oldCount) + " +" + hunkRange(newLine, newCount) + " @@\n";
+    out += body;
+    oldLine += oldCount;
+    newLine += newCount;
+    index = end;
+  }
+  return out;
+}
+
+bool sameLine(Line const& a, Line const& b) {
+  return a.content == b.content && a.end == b.end;
+}
+
+// Longest common subsequence over the lines between the common head and
+// tail; above this many cells the middle is shown as removed and added.
+constexpr std::size_t kLargestTable = 4000000;
+
+void diffMiddle(std::vector<Line> const& a, std::size_t aBegin, std::size_t aEnd,
+                std::vector<Line> const& b, std::size_t bBegin, std::size_t bEnd,
+                std::vector<DiffLine>& out) {
+  std::size_t const n = aEnd - aBegin;
+  std::size_t const m = bEnd - bBegin;
+  if (n == 0 || m == 0 || n * m > kLargestTable) {
+    for (std::size_t i = aBegin; i < aEnd; ++i)
+      out.push_back({'-', &a[i]});
+    for (std::size_t j = bBegin; j < bEnd; ++j)
+      out.push_back({'+', &b[j]});
+    return;
+  }
+  std::vector<std::size_t> table((n + 1) * (m + 1), 0);
+  auto at = [&](std::size_t i, std::size_t j) -> std::size_t& { return table[i * (m + 1) + j]; };
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = m; j-- > 0;) {
+      at(i, j) = sameLine(a[aBegin + i], b[bBegin + j]) ? at(i + 1, j + 1) + 1
+                                                        : std::max(at(i + 1, j), at(i, j + 1));
+    }
+  }
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < n || j < m) {
+    if (i < n && j < m && sameLine(a[aBegin + i], b[bBegin + j])) {
+      out.push_back({' ', &a[aBegin + i++]});
+      ++j;
+    } else if (j < m && (i == n || at(i, j + 1) >= at(i + 1, j))) {
+      out.push_back({'+', &b[bBegin + j++]});
+    } else {
+      out.push_back({'-', &a[aBegin + i++]});
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<Line> splitLines(std::string_view text) {
+  std::vector<Line> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t const end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back({std::string(text.substr(start)), ""});
+      break;
+    }
+    std::size_t const endSize =
+        text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
+    lines.push_back(
+        {std::string(text.substr(start, end - start)), std::string(text.substr(end, endSize))});
+    start = end + endSize;
+  }
+  return lines;
+}
+
+std::string joinLines(std::vector<Line> const& lines) {
+  std::string text;
+  for (Line const& line : lines)
+    text += line.content + line.end;
+  return text;
+}
+
+std::string withValue(std::string const& content, std::string const& value) {
+  std::size_t const separator = content.find_first_of("=:");
+  if (separator == std::string::npos)
+    return content;
+  std::size_t start = separator + 1;
+  while (start < content.size() && isBlank(content[start]))
+    ++start;
+  std::size_t end = content.size();
+  while (end > start && isBlank(content[end - 1]))
+    --end;
+  return content.substr(0, start) + value + content.substr(end);
+}
+
+TextEdit::TextEdit(std::string_view original)
+    : lines(splitLines(original)), ops(lines.size(), Op::KEEP), replacements(lines.size()) {
+  std::size_t const end = original.find_first_of("\r\n");
+  lineEnd = end == std::string_view::npos       ? "\n"
+            : original.substr(end, 2) == "\r\n" ? "\r\n"
+                                                : std::string(1, original[end]);
+}
+
+void TextEdit::replace(std::size_t line, std::string content) {
+  ops.at(line) = Op::REPLACE;
+  replacements.at(line) = std::move(content);
+}
+
+void TextEdit::remove(std::size_t line) {
+  ops.at(line) = Op::REMOVE;
+}
+
+void TextEdit::append(std::string content) {
+  appended.push_back(std::move(content));
+}
+
+std::string TextEdit::text() const {
+  std::vector<Line> result;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (ops[i] == Op::KEEP)
+      result.push_back(lines[i]);
+    else if (ops[i] == Op::REPLACE)
+      result.push_back({replacements[i], lines[i].end});
+  }
+  // A last line without an end gets one before anything is added after it.
+  if (!appended.empty() && !result.empty() && result.back().end.empty())
+    result.back().end = lineEnd;
+  for (std::string const& content : appended)
+    result.push_back({content, lineEnd});
+  return joinLines(result);
+}
+
+std::string TextEdit::diff(std::string const& name) const {
+  std::string const after = text();
+  std::vector<Line> const newLines = splitLines(after);
+  std::vector<DiffLine> entries;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (ops[i] != Op::REMOVE && next < newLines.size() && sameLine(lines[i], newLines[next])) {
+      entries.push_back({' ', &lines[i]});
+      ++next;
+      continue;
+    }
+    entries.push_back({'-', &lines[i]});
+    if (ops[i] != Op::REMOVE)
+      entries.push_back({'+', &newLines[next++]});
+  }
+  for (; next < newLines.size(); ++next)
+    entries.push_back({'+', &newLines[next]});
+  return formatHunks(name, entries);
+}
+
+std::string unifiedDiff(std::string const& name, std::string_view before, std::string_view after) {
+  std::vector<Line> const a = splitLines(before);
+  std::vector<Line> const b = splitLines(after);
+  std::size_t head = 0;
+  while (head < a.size() && head < b.size() && sameLine(a[head], b[head]))
+    ++head;
+  std::size_t tail = 0;
+  while (tail < a.size() - head && tail < b.size() - head &&
+         sameLine(a[a.size() - 1 - tail], b[b.size() - 1 - tail]))
+    ++tail;
+  std::vector<DiffLine> entries;
+  for (std::size_t i = 0; i < head; ++i)
+    entries.push_back({' ', &a[i]});
+  diffMiddle(a, head, a.size() - tail, b, head, b.size() - tail, entries);
+  for (std::size_t i = a.size() - tail; i < a.size(); ++i)
+    entries.push_back({' ', &a[i]});
+  return formatHunks(name, entries);
+}
+
+}  // namespace tamo_tool

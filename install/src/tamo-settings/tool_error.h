@@ -1,0 +1,33 @@
+// The exit statuses of tamo-settings and the failure that carries one.
+#ifndef TAMO_SETTINGS_TOOL_TOOL_ERROR_H
+#define TAMO_SETTINGS_TOOL_TOOL_ERROR_H
+
+#include <stdexcept>
+#include <string>
+
+namespace tamo_tool {
+
+enum ExitStatus {
+  EXIT_DONE = 0,       // success, whether or not anything changed
+  EXIT_NO = 1,         // the answer is no: key absent, or refused lines found
+  EXIT_CHANGED = 2,    // something changed (only with --detailed-exitcodes)
+  EXIT_USAGE = 64,     // the command line is wrong
+  EXIT_REFUSED = 65,   // a value or a file refused
+  EXIT_NO_INPUT = 66,  // an input file missing or unreadable
+  EXIT_INTERNAL = 70,  // a fault of the tool or the library
+  EXIT_CANNOT_CREATE = 73,
+  EXIT_CANNOT_WRITE = 74,
+  EXIT_NO_PERMISSION = 77,
+};
+
+// Ends the command: message goes to standard error after the tool's name.
+class ToolError : public std::runtime_error {
+ public:
+  ToolError(int status, std::string const& message) : std::runtime_error(message), status(status) {}
+
+  int status;
+};
+
+}  // namespace tamo_tool
+
+#endif  // TAMO_SETTINGS_TOOL_TOOL_ERROR_H
