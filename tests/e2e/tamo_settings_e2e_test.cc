@@ -1,0 +1,261 @@
+// tamo-settings run as a program on real files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+using tamo_test::readFile;
+using tamo_test::writeFile;
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+constexpr uid_t kNobody = 65534;
+
+// Runs the tool in dir, as the user nobody when asked (the tests run as root,
+// for whom permission bits stop nothing).
+ToolRun tool(tamo_test::TempDir const& dir, std::vector<std::string> arguments,
+             bool asNobody = false) {
+  arguments.insert(arguments.begin(), TAMO_SETTINGS_PATH);
+  std::string const out = dir.path() + "/../" + "tool.out." + std::to_string(getpid());
+  std::string const err = out + ".err";
+  pid_t const child = fork();
+  if (child == 0) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+      argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    int const outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int const errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
+        chdir(dir.path().c_str()) != 0 ||
+        (asNobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)))
+      _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ToolRun run;
+  int status = 0;
+  waitpid(child, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = readFile(out);
+  run.err = readFile(err);
+  unlink(out.c_str());
+  unlink(err.c_str());
+  return run;
+}
+
+struct stat statOf(std::string const& path) {
+  struct stat result {};
+  EXPECT_EQ(lstat(path.c_str(), &result), 0) << path;
+  return result;
+}
+
+char const kCommented[] = "# Settings\r\nauto_update = 1 \r\n\r\n  FOO: bar\r\nlast=x";
+
+TEST(ToolCheck, ReportsEveryRefusedLineWithItsPositionAndACount) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("a.cfg"), "ok=1\nno separator\n  = empty key\nWEB_TAMO=yes\n");
+  ToolRun const plain = tool(dir, {"check", "a.cfg"});
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_EQ(plain.out,
+            "a.cfg:2:1: error: key without value: no \"=\" or \":\" on the line\n"
+            "a.cfg:3:3: error: empty key before the separator\n"
+            "2 refused lines\n");
+  ToolRun const installer = tool(dir, {"check", "--installer", "a.cfg", "missing.cfg"});
+  EXPECT_EQ(installer.status, 66);
+  EXPECT_NE(installer.out.find("a.cfg:4:1: error: invalid value \"yes\" for \"WEB_TAMO\" "
+                               "(accepted: 1, 0, Enable, Disable, words in any letter case)\n"),
+            std::string::npos)
+      << installer.out;
+  EXPECT_NE(installer.out.find("missing.cfg: error: cannot read"), std::string::npos);
+  EXPECT_NE(installer.out.find("3 refused lines\n"), std::string::npos);
+  writeFile(dir.file("clean.cfg"), "# only\nk=v\n");
+  EXPECT_EQ(tool(dir, {"check", "clean.cfg"}).status, 0);
+}
+
+struct QueryCase {
+  char const* name;
+  std::vector<std::string> arguments;
+  int status;
+  char const* out;
+};
+
+class ToolQuery : public testing::TestWithParam<QueryCase> {};
+
+TEST_P(ToolQuery, AnswersByTheLibrarysRules) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("a.cfg"), kCommented);
+  ToolRun const run = tool(dir, GetParam().arguments);
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  EXPECT_EQ(run.out, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ToolQuery,
+    testing::Values(QueryCase{"Text", {"get", "a.cfg", "FOO"}, 0, "bar\n"},
+                    QueryCase{"Absent", {"get", "a.cfg", "nope"}, 1, ""},
+                    QueryCase{"Default", {"get", "a.cfg", "nope", "--default=d"}, 0, "d\n"},
+                    QueryCase{"InstallerKeyInAnyCase",
+                              {"get", "--installer", "a.cfg", "Auto_Update", "--type=int"},
+                              0,
+                              "1\n"},
+                    QueryCase{"NotOfTheType", {"get", "a.cfg", "FOO", "--type=int"}, 65, ""},
+                    QueryCase{"MissingFile", {"get", "none.cfg", "FOO"}, 66, ""},
+                    QueryCase{"Lines", {"list", "a.cfg"}, 0, "FOO=bar\nauto_update=1\nlast=x\n"},
+                    QueryCase{"Json",
+                              {"list", "--installer", "a.cfg", "--format=json"},
+                              0,
+                              "{\"AUTO_UPDATE\":\"1\",\"FOO\":\"bar\",\"last\":\"x\"}\n"},
+                    QueryCase{"UnknownOption", {"list", "a.cfg", "--colour"}, 64, ""}),
+    [](testing::TestParamInfo<QueryCase> const& info) { return info.param.name; });
+
+TEST(ToolSet, TouchesOnlyTheChangedLinesThroughALinkAndKeepsOwnerAndMode) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("real.cfg"), kCommented);
+  ASSERT_EQ(chmod(dir.file("real.cfg").c_str(), 0640), 0);
+  bool const root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(dir.file("real.cfg").c_str(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(symlink("real.cfg", dir.file("link.cfg").c_str()), 0);
+
+  ToolRun const run = tool(
+      dir, {"set", "--installer", "--diff", "link.cfg", "auto_update=enable", "WEB_TAMO=disable"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(
+      readFile(dir.file("real.cfg")),
+      "# Settings\r\nauto_update = Enable \r\n\r\n  FOO: bar\r\nlast=x\r\nWEB_TAMO=Disable\r\n");
+  EXPECT_EQ(run.out,
+            "updated AUTO_UPDATE\nadded WEB_TAMO\n--- link.cfg\n+++ link.cfg\n"
+            "@@ -1,5 +1,6 @@\n # Settings\r\n-auto_update = 1 \r\n+auto_update = Enable \r\n"
+            " \r\n   FOO: bar\r\n-last=x\n\\ No newline at end of file\n+last=x\r\n"
+            "+WEB_TAMO=Disable\r\n");
+  EXPECT_TRUE(S_ISLNK(statOf(dir.file("link.cfg")).st_mode));
+  struct stat const after = statOf(dir.file("real.cfg"));
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(after.st_uid, kNobody);
+  }
+}
+
+TEST(ToolSet, WritesNothingWhenNothingChanges) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("a.cfg"), kCommented);
+  struct timespec const past[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.file("a.cfg").c_str(), past, 0), 0);
+  struct stat const before = statOf(dir.file("a.cfg"));
+  ToolRun const run = tool(dir, {"set", "--installer", "--json", "--detailed-exitcodes", "a.cfg",
+                                 "AUTO_UPDATE=1", "FOO=bar"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "{\"changed\":false,\"keys\":[{\"key\":\"AUTO_UPDATE\",\"action\":\"unchanged\","
+            "\"before\":\"1\",\"after\":\"1\"},{\"key\":\"FOO\",\"action\":\"unchanged\","
+            "\"before\":\"bar\",\"after\":\"bar\"}],\"diff\":\"\"}\n");
+  struct stat const after = statOf(dir.file("a.cfg"));
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+  EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+}
+
+struct RefusalCase {
+  char const* name;
+  std::vector<std::string> arguments;
+  int status;
+  char const* reason;
+};
+
+class ToolRefuses : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(ToolRefuses, AndLeavesTheFileAlone) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("a.cfg"), kCommented);
+  writeFile(dir.file("bad.cfg"), "k=1\nno separator\n");
+  ToolRun const run = tool(dir, GetParam().arguments);
+  EXPECT_EQ(run.status, GetParam().status);
+  EXPECT_NE(run.err.find(GetParam().reason), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(dir.file("a.cfg")), kCommented);
+  EXPECT_EQ(readFile(dir.file("bad.cfg")), "k=1\nno separator\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ToolRefuses,
+    testing::Values(
+        RefusalCase{"LineEnd", {"set", "a.cfg", "FOO=a\nb"}, 65, "a line end in the value"},
+        RefusalCase{"Blanks", {"set", "a.cfg", "FOO= a"}, 65, "blanks at the ends of the value"},
+        RefusalCase{"Separator", {"set", "a.cfg", "a:b=1"}, 65, "\"=\" or \":\" in the key"},
+        RefusalCase{"Comment", {"set", "a.cfg", "#k=1"}, 65, "begins with \"#\""},
+        RefusalCase{"InstallerValue",
+                    {"set", "--installer", "a.cfg", "WEB_TAMO=yes"},
+                    65,
+                    "the value is refused"},
+        RefusalCase{"FileWithRefusedLines",
+                    {"unset", "bad.cfg", "k"},
+                    65,
+                    "bad.cfg:2:1: error: key without value"},
+        RefusalCase{"NotKeyValue", {"set", "a.cfg", "FOO"}, 64, "is not KEY=VALUE"}),
+    [](testing::TestParamInfo<RefusalCase> const& info) { return info.param.name; });
+
+TEST(ToolUnset, RemovesEveryLineOfTheKeyAndChecksWithoutWriting) {
+  tamo_test::TempDir dir;
+  std::string const text = "a=1\n# keep\nb=2\nA=3\na=4\n";
+  writeFile(dir.file("a.cfg"), text);
+  ToolRun const check = tool(dir, {"unset", "--check", "--detailed-exitcodes", "a.cfg", "a", "zz"});
+  EXPECT_EQ(check.status, 2);
+  EXPECT_EQ(check.out, "removed a\nunchanged zz\n");
+  EXPECT_EQ(readFile(dir.file("a.cfg")), text);
+  EXPECT_EQ(tool(dir, {"unset", "a.cfg", "a"}).status, 0);
+  EXPECT_EQ(readFile(dir.file("a.cfg")), "# keep\nb=2\nA=3\n");
+  EXPECT_EQ(tool(dir, {"unset", "missing.cfg", "a"}).status, 0);
+  EXPECT_FALSE(tamo_test::exists(dir.file("missing.cfg")));
+}
+
+TEST(ToolMerge, LaterFilesWinPrintedOrWritten) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("system.cfg"), "AUTO_UPDATE=1\nFOO=old\n");
+  writeFile(dir.file("input.cfg"), "auto_update=disable\nNEW=1\n");
+  ToolRun const printed = tool(dir, {"merge", "--installer", "system.cfg", "input.cfg"});
+  EXPECT_EQ(printed.status, 0) << printed.err;
+  EXPECT_EQ(printed.out, "AUTO_UPDATE=Disable\nFOO=old\nNEW=1\n");
+  ToolRun const written =
+      tool(dir, {"merge", "--installer", "--json", "system.cfg", "input.cfg", "-o", "system.cfg"});
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(readFile(dir.file("system.cfg")), printed.out);
+  EXPECT_NE(written.out.find("{\"key\":\"NEW\",\"action\":\"added\",\"before\":null"),
+            std::string::npos)
+      << written.out;
+}
+
+TEST(ToolWrite, PermissionDeniedLeavesTheDirectoryAsItWas) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to run the tool as another user";
+  tamo_test::TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  ToolRun const run = tool(dir, {"set", "new.cfg", "k=v"}, true);
+  EXPECT_EQ(run.status, 77) << run.err;
+  EXPECT_FALSE(tamo_test::exists(dir.file("new.cfg")));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+}
+
+TEST(ToolUsage, HelpVersionAndWrongCalls) {
+  tamo_test::TempDir dir;
+  EXPECT_EQ(tool(dir, {"--help"}).status, 0);
+  EXPECT_EQ(tool(dir, {"--version"}).out.rfind("tamo-settings ", 0), 0u);
+  EXPECT_EQ(tool(dir, {}).status, 64);
+  EXPECT_EQ(tool(dir, {"frobnicate"}).status, 64);
+  EXPECT_EQ(tool(dir, {"merge", "a", "--diff"}).status, 64);
+}
+
+}  // namespace
