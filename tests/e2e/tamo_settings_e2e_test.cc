@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/private_mounts.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -247,6 +248,32 @@ TEST(ToolWrite, PermissionDeniedLeavesTheDirectoryAsItWas) {
   EXPECT_EQ(run.status, 77) << run.err;
   EXPECT_FALSE(tamo_test::exists(dir.file("new.cfg")));
   ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+}
+
+// Fills the file system that holds path to its last byte.
+void fill(std::string const& path) {
+  int const fd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+  std::string const block(4096, 'x');
+  while (write(fd, block.data(), block.size()) > 0) {
+  }
+  while (write(fd, "x", 1) > 0) {
+  }
+  close(fd);
+}
+
+TEST(ToolWrite, AFullFileSystemLeavesTheFileUntouched) {
+  tamo_test::TempDir dir;
+  int const result = tamo_test::runInPrivateMounts([&] {
+    if (!tamo_test::mountTmpfs(dir.path(), 256 * 1024))
+      return -1;
+    writeFile(dir.file("a.cfg"), kCommented);
+    fill(dir.file("filler"));
+    ToolRun const run = tool(dir, {"set", "a.cfg", "FOO=a much longer value than before"});
+    return readFile(dir.file("a.cfg")) == kCommented ? run.status : -2;
+  });
+  if (result == tamo_test::kNoPrivateMounts)
+    GTEST_SKIP() << "needs root for a private mount namespace";
+  EXPECT_EQ(result, 74);
 }
 
 TEST(ToolUsage, HelpVersionAndWrongCalls) {
