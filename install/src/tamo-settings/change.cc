@@ -124,6 +124,7 @@ int finish(Change& change, ReadRules const& rules, OutputOptions const& options)
   std::string const original = change.file.bytes.value_or("");
   std::string const edited = change.edit.text();
   if (edited != original) {
+    requireReadableSize(change.file.shownName, edited);
     Context readBack = newContext();
     Import const import = importText(readBack.get(), edited, rules);
     if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), change.intended.get()))

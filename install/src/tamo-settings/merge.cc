@@ -31,6 +31,7 @@ int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRule
   for (std::string const& key : unionOfKeys(target.context.get(), merged))
     report.keys.push_back(KeyChange{key, valueOf(target.context.get(), key), valueOf(merged, key)});
   if (!target.bytes || text != *target.bytes) {
+    requireReadableSize(name, text);
     Context readBack = newContext();
     Import const import = importText(readBack.get(), text, rules);
     if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), merged))

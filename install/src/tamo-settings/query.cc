@@ -51,12 +51,10 @@ std::string typedValue(settings_context_t* context, std::string const& key,
     int value = 0;
     status = api().context_get_boolean_value(context, key.c_str(), &value);
     text = value != 0 ? "true" : "false";
-  } else if (type == "double") {
+  } else {
     double value = 0;
     status = api().context_get_double_value(context, key.c_str(), &value);
     text = doubleText(value);
-  } else {
-    throw ToolError(EXIT_USAGE, "get: --type is text, int, bool or double");
   }
   if (status == SETTINGS_VALUE_FORMAT_ERROR || status == SETTINGS_TYPE_MISMATCH_ERROR)
     throw ToolError(EXIT_REFUSED, "get: the value of " + key + " does not read as " + type);
@@ -103,10 +101,12 @@ int runCheck(Arguments const& arguments) {
 
 int runGet(Arguments const& arguments) {
   requireOperands(arguments, 2, 2, "get [--installer] FILE KEY [--type=TYPE] [--default=VALUE]");
+  std::string const type = arguments.value("--type").value_or("text");
+  if (type != "text" && type != "int" && type != "bool" && type != "double")
+    throw ToolError(EXIT_USAGE, "get: --type is text, int, bool or double");
   ReadRules const rules(arguments.has("--installer"));
   LoadedFile const file = loadForReading(arguments.operands[0], rules);
   std::string const key = rules.storedKey(arguments.operands[1]);
-  std::string const type = arguments.value("--type").value_or("text");
   if (!valueOf(file.context.get(), key)) {
     std::optional<std::string> const fallback = arguments.value("--default");
     if (!fallback)

@@ -104,8 +104,15 @@ std::optional<std::string> readSettingsFile(std::string const& shownName, std::s
   return text;
 }
 
+void requireReadableSize(std::string const& shownName, std::string const& text) {
+  if (text.size() > kLargestFile)
+    throw ToolError(EXIT_REFUSED,
+                    shownName + ": would hold 1 MiB or more, too big to be read back");
+}
+
 void writeSettingsFile(std::string const& shownName, std::string const& path,
                        std::optional<std::string> const& original, std::string const& text) {
+  requireReadableSize(shownName, text);
   int const status = api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;

@@ -18,6 +18,9 @@ std::string canonicalPath(std::string const& name);
 // cannot be read, 65 when it holds 1 MiB or more (the library's limit).
 std::optional<std::string> readSettingsFile(std::string const& shownName, std::string const& path);
 
+// ToolError 65 when text is too big for the library to read back as a file.
+void requireReadableSize(std::string const& shownName, std::string const& text);
+
 // Makes text the file's contents; ToolError with 73, 74, 77 or 70 on
 // failure, saying whether the file still holds original (nothing for a file
 // that did not exist).
