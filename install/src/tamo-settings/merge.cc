@@ -24,7 +24,7 @@ std::vector<std::string> unionOfKeys(settings_context_t* a, settings_context_t* 
 }
 
 int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRules const& rules) {
-  std::string const& name = *arguments.value("--output");
+  std::string const name = *arguments.value("--output");
   LoadedFile const target = loadFile(name, rules, false);
   std::string const text = exportText(merged);
   ChangeReport report;
