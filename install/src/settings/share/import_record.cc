@@ -1,16 +1,56 @@
 #include "import_record.h"
 
-#include <utility>
+#include <algorithm>
+#include <cstring>
 
-#include "key_mapper.h"
+#include "parser.h"
 
 namespace settings_impl {
+
+namespace {
+
+// Finds the last accepted line whose stored key is the one asked for.
+class KeyLineFinder : public IConfigParserCallback {
+ public:
+  KeyLineFinder(char const* key, std::vector<settings_refused_line_t> const& refused,
+                std::vector<std::pair<std::int32_t, std::string>> const& storedKeys)
+      : key(key), refused(refused), storedKeys(storedKeys) {}
+
+  bool onComment(IParserCursor const&, char const*) override { return true; }
+  int onValue(IParserCursor const& cursor, char const* lineKey, char const*) override {
+    if (!wasRefused(cursor.line) && std::strcmp(storedKey(cursor.line, lineKey), key) == 0)
+      found = cursor.line;
+    return PARSE_ACCEPTED;
+  }
+  void onError(IParserCursor const&, int) override {}
+
+  int found = -1;
+
+ private:
+  bool wasRefused(std::int32_t line) const {
+    return std::binary_search(refused.begin(), refused.end(),
+                              settings_refused_line_t{line, 0, 0, nullptr},
+                              [](auto const& a, auto const& b) { return a.line < b.line; });
+  }
+  char const* storedKey(std::int32_t line, char const* lineKey) const {
+    auto const stored =
+        std::lower_bound(storedKeys.begin(), storedKeys.end(), line,
+                         [](auto const& entry, std::int32_t value) { return entry.first < value; });
+    return stored != storedKeys.end() && stored->first == line ? stored->second.c_str() : lineKey;
+  }
+
+  char const* key;
+  std::vector<settings_refused_line_t> const& refused;
+  std::vector<std::pair<std::int32_t, std::string>> const& storedKeys;
+};
+
+}  // namespace
 
 void ImportRecord::clear() noexcept {
   pendingKind = 0;
   refused.clear();
   messages.clear();
-  keyLines.clear();
+  forgetKeyLines();
 }
 
 void ImportRecord::addRefused(IParserCursor const& cursor, char const* message) {
@@ -20,15 +60,30 @@ void ImportRecord::addRefused(IParserCursor const& cursor, char const* message) 
   pendingKind = 0;
 }
 
-void ImportRecord::addKeyLine(std::string key, int line) {
-  keyLines.insert_or_assign(std::move(key), line);
+void ImportRecord::keepText(char const* source, std::size_t size, bool allowKeysWithoutValues) {
+  text.assign(source, size);
+  keysWithoutValues = allowKeysWithoutValues;
+  keptText = true;
+}
+
+void ImportRecord::addStoredKey(int line, char const* key) {
+  storedKeys.emplace_back(line, key);
+}
+
+void ImportRecord::forgetKeyLines() noexcept {
+  keptText = false;
+  text.clear();
+  storedKeys.clear();
 }
 
 bool ImportRecord::findKeyLine(char const* key, int& line) const {
-  auto const found = keyLines.find(key);
-  if (found == keyLines.end())
+  if (!keptText)
     return false;
-  line = found->second;
+  KeyLineFinder finder(key, refused, storedKeys);
+  parseLines(text, finder, false, keysWithoutValues);
+  if (finder.found < 0)
+    return false;
+  line = finder.found;
   return true;
 }
 
@@ -37,9 +92,16 @@ bool RecordingCallback::onComment(IParserCursor const& cursor, char const* text)
 }
 
 int RecordingCallback::onValue(IParserCursor const& cursor, char const* key, char const* value) {
+  if (!keysMapped)
+    return inner.onValue(cursor, key, value);
+  std::size_t const entries = inner.getValues().size();
   int const result = inner.onValue(cursor, key, value);
-  if (result == PARSE_ACCEPTED)
-    record.addKeyLine(keyMapper != nullptr ? keyMapper->map(key) : std::string(key), cursor.line);
+  if (result != PARSE_ACCEPTED || inner.getValues().size() == entries)
+    return result;
+  // Most keys are stored as the very text the line gave, in place.
+  char const* const stored = inner.getValues().end()[-1].key;
+  if (stored != key && std::strcmp(stored, key) != 0)
+    record.addStoredKey(cursor.line, stored);
   return result;
 }
 

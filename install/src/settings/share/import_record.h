@@ -5,16 +5,16 @@
 
 #include <tamo/settings.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "config.h"
 
 namespace settings_impl {
-
-class KeyMapper;
 
 class ImportRecord {
  public:
@@ -30,9 +30,12 @@ class ImportRecord {
   // In line order; the messages live as long as the record is not cleared.
   std::vector<settings_refused_line_t> const& getRefused() const { return refused; }
 
-  // A later line of the same key wins.
-  void addKeyLine(std::string key, int line);
-  void forgetKeyLines() noexcept { keyLines.clear(); }
+  // The text about to be parsed (size bytes), and how it is parsed.
+  void keepText(char const* text, std::size_t size, bool allowKeysWithoutValues);
+  // A key stored under another name than the line's text gave it.
+  void addStoredKey(int line, char const* key);
+  // After a parse that merged nothing.
+  void forgetKeyLines() noexcept;
   // False when the last import gave key nothing.
   bool findKeyLine(char const* key, int& line) const;
 
@@ -41,24 +44,30 @@ class ImportRecord {
   std::vector<settings_refused_line_t> refused;
   // A deque, so that growing it never moves a text that refused points into.
   std::deque<std::string> messages;
-  std::unordered_map<std::string, int> keyLines;
+  // Key lines are found when asked for, by parsing the kept text again: an
+  // import pays one copy of its text, not an entry per key.
+  bool keptText = false;
+  bool keysWithoutValues = false;
+  std::string text;
+  std::vector<std::pair<std::int32_t, std::string>> storedKeys;  // in line order
 };
 
 // Passes every call on to inner and notes in record the kind of each refused
-// line and the line of each accepted key, mapped as inner stores it.
+// line and, when keys are mapped, each key that inner stored under a name of
+// its own.
 class RecordingCallback : public IConfigParserCallback {
  public:
-  RecordingCallback(IConfigParserCallback& inner, KeyMapper const* keyMapper, ImportRecord& record)
-      : inner(inner), keyMapper(keyMapper), record(record) {}
+  RecordingCallback(ConfigBuilder& inner, ImportRecord& record, bool keysMapped)
+      : inner(inner), record(record), keysMapped(keysMapped) {}
 
   bool onComment(IParserCursor const& cursor, char const* text) override;
   int onValue(IParserCursor const& cursor, char const* key, char const* value) override;
   void onError(IParserCursor const& cursor, int code) override;
 
  private:
-  IConfigParserCallback& inner;
-  KeyMapper const* keyMapper;
+  ConfigBuilder& inner;
   ImportRecord& record;
+  bool keysMapped;
 };
 
 }  // namespace settings_impl

@@ -373,7 +373,8 @@ IConfig* PlainTextFileConfigParser::parse() {
   std::size_t const size = text.size;
   char* const adopted = builder.adoptText(std::move(text.data), size);
   if (importRecord != nullptr) {
-    RecordingCallback recording(builder, keyMapper, *importRecord);
+    importRecord->keepText(adopted, size, allowKeysWithoutValues);
+    RecordingCallback recording(builder, *importRecord, keyMapper != nullptr);
     parseLinesInPlace(adopted, size, recording, runFailFast, allowKeysWithoutValues);
   } else {
     parseLinesInPlace(adopted, size, builder, runFailFast, allowKeysWithoutValues);
