@@ -104,6 +104,17 @@ TEST(KeyLines, TheLastLineOfTheLastImportWins) {
   ASSERT_EQ(importText(context.get(), "\nc=1"), SETTINGS_NO_ERROR);
   EXPECT_EQ(keyLine(context.get(), "a"), -SETTINGS_KEY_NOT_FOUND_ERROR);
   EXPECT_EQ(keyLine(context.get(), "c"), 1);
+  // A refused line gives its key nothing.
+  tamo_test::ValidatorBuilder builder(tamo_test::api().validator_builder_create());
+  tamo_test::api().validator_builder_set_integer_validator(builder.get(), "n");
+  settings_validator_t* created = nullptr;
+  tamo_test::api().validator_builder_create_validator(builder.get(), &created);
+  tamo_test::Validator validator(created);
+  ImportOptions options = lenient();
+  options.validator = validator.get();
+  api2().context_set_stderr_reports(context.get(), 0);
+  ASSERT_EQ(importText(context.get(), "n=1\nn=x", options), SETTINGS_INVALID_VALUE_ERROR);
+  EXPECT_EQ(keyLine(context.get(), "n"), 0);
   // Nothing of a fail-fast import that was stopped is merged.
   EXPECT_EQ(importText(context.get(), "d=1\n=2"), SETTINGS_INVALID_VALUE_ERROR);
   EXPECT_EQ(keyLine(context.get(), "d"), -SETTINGS_KEY_NOT_FOUND_ERROR);
