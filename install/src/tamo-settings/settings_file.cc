@@ -126,9 +126,10 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
     now = readSettingsFile(shownName, path);
   } catch (ToolError const&) {
   }
-  char const* const outcome = now == original ? "the file is unchanged"
-                              : now == text   ? "the new text is in place but may not be synced"
-                                              : "the file may be damaged";
+  char const* const outcome = !now && !original ? "nothing was created"
+                              : now == original ? "the file is unchanged"
+                              : now == text     ? "the new text is in place but may not be synced"
+                                                : "the file may be damaged";
   throw ToolError(exitStatus, shownName + ": " + reason + " (library status " +
                                   std::to_string(status) + "); " + outcome);
 }
