@@ -9,11 +9,38 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tamo_cases.h"
+
 namespace tamo_bench {
 namespace {
 
 constexpr std::uint64_t kLargeSeed = 42;
 constexpr std::uint64_t kHalfSeed = 4242;
+constexpr std::uint64_t kOtherLargeSeed = 7;
+constexpr std::uint64_t kOtherHalfSeed = 77;
+constexpr std::uint64_t kHugeSeed = 4711;
+constexpr std::size_t kHugeStringSize = std::size_t{10} << 20;
+
+std::string readWholeFile(std::string const& path) {
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  if (stream == nullptr)
+    throw std::runtime_error("cannot read " + path);
+  std::string text;
+  char piece[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(piece, 1, sizeof piece, stream)) > 0)
+    text.append(piece, got);
+  std::fclose(stream);
+  return text;
+}
+
+// The large file as the library writes it: what a program reads back after
+// its own export.
+void writeSorted(std::string const& from, std::string const& to) {
+  Context context;
+  context.importFile(from.c_str(), nullptr);
+  context.exportTo(to.c_str());
+}
 
 std::string makeScratchDirectory() {
   char const* base = std::getenv("TMPDIR");
@@ -45,10 +72,20 @@ class Scratch {
     files.large = write("large.cfg", files.largeText.text);
     files.half = write("half.cfg", files.halfText.text);
     files.small = write("install.properties", install);
+    files.otherLarge =
+        write("other-large.cfg", makeSettingsText(kLargeFileSize, kOtherLargeSeed).text);
+    files.otherHalf =
+        write("other-half.cfg", makeSettingsText(kLargeFileSize / 2, kOtherHalfSeed).text);
+    files.sorted = path("sorted.cfg");
+    writeSorted(files.large, files.sorted);
+    files.sortedKeyFile = write("sorted.ini", withGroupHeader(readWholeFile(files.sorted)));
+    files.hugeString = makeSettingsText(kHugeStringSize, kHugeSeed);
+    files.halfHugeString = makeSettingsText(kHugeStringSize / 2, kHugeSeed + 1);
     files.largeKeyFile = write("large.ini", withGroupHeader(files.largeText.text));
     files.halfKeyFile = write("half.ini", withGroupHeader(files.halfText.text));
     files.smallKeyFile = write("install.ini", withGroupHeader(install));
     files.exportLarge = path("export/large.cfg");
+    files.exportHalf = path("export/half.cfg");
     files.exportSmall = path("export/small.cfg");
     files.saveLarge = path("save/large.ini");
     files.saveSmall = path("save/small.ini");
@@ -75,6 +112,11 @@ class Scratch {
 BenchFiles const& benchFiles() {
   static Scratch const scratch;
   return scratch.files;
+}
+
+void writeCountedInputs(std::string const& directory) {
+  writeWholeFile(directory + "/large.cfg", makeSettingsText(kLargeFileSize, kLargeSeed).text);
+  writeSorted(directory + "/large.cfg", directory + "/sorted.cfg");
 }
 
 void writeWholeFile(std::string const& path, std::string const& contents) {

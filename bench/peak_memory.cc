@@ -48,8 +48,14 @@ void floor(char const* path) {
   readAndSplitLines(path);
 }
 
-constexpr std::array<Operation, 6> kOperations = {{
+void importAndRead(char const* path) {
+  importAndReadEveryValue(path);
+}
+
+constexpr std::array<Operation, 8> kOperations = {{
     {"import/large", importPlain, false},
+    {"import/sorted", importPlain, false},
+    {"import/large/read", importAndRead, false},
     {"import/large/installer", importWithRules, false},
     {"gkeyfile_load_only/large", keyFileLoad, true},
     {"gkeyfile_load/large", keyFileLoadAndReadAll, true},
@@ -140,7 +146,9 @@ int runPeakMemoryChild(int /*argc*/, char** argv) {
 std::vector<PeakMemory> measurePeaks(BenchFiles const& files) {
   std::vector<PeakMemory> peaks;
   for (Operation const& operation : kOperations) {
-    std::string const& path = operation.keyFileInput ? files.largeKeyFile : files.large;
+    std::string const& path = std::strcmp(operation.name, "import/sorted") == 0 ? files.sorted
+                              : operation.keyFileInput                          ? files.largeKeyFile
+                                                                                : files.large;
     peaks.push_back({operation.name, medianInChildren(operation, path)});
   }
   return peaks;

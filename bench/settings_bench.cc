@@ -38,6 +38,34 @@ void importCase(benchmark::State& state, std::string const& path, bool withRules
   });
 }
 
+void importAndReadCase(benchmark::State& state, std::string const& path) {
+  guarded(state, [&] {
+    for (auto _ : state)
+      benchmark::DoNotOptimize(importAndReadEveryValue(path.c_str()));
+  });
+}
+
+void importStringCase(benchmark::State& state, SettingsText const& text) {
+  guarded(state, [&] {
+    for (auto _ : state)
+      importStringIntoNewContext(text.text.c_str());
+  });
+}
+
+// The source merged over a target that already holds a file of the same
+// size; from the second iteration on the target holds both, as large again.
+void mergeCase(benchmark::State& state, std::string const& targetPath,
+               std::string const& sourcePath) {
+  guarded(state, [&] {
+    Context target;
+    Context source;
+    target.importFile(targetPath.c_str(), nullptr);
+    source.importFile(sourcePath.c_str(), nullptr);
+    for (auto _ : state)
+      target.importFrom(source);
+  });
+}
+
 void exportCase(benchmark::State& state, std::string const& input, std::string const& output) {
   guarded(state, [&] {
     Context context;
@@ -77,6 +105,13 @@ void keyFileLoadCase(benchmark::State& state, std::string const& path) {
   });
 }
 
+void keyFileLoadOnlyCase(benchmark::State& state, std::string const& path) {
+  guarded(state, [&] {
+    for (auto _ : state)
+      keyFileLoadOnly(path.c_str());
+  });
+}
+
 void keyFileSaveCase(benchmark::State& state, std::string const& input, std::string const& output) {
   guarded(state, [&] {
     LoadedKeyFile const keyFile(input.c_str());
@@ -103,9 +138,16 @@ void registerCases(BenchFiles const& f) {
   add("import/large", ms, importCase, f.large, false);
   add("import/large/installer", ms, importCase, f.large, true);
   add("import/half", ms, importCase, f.half, false);
+  add("import/sorted", ms, importCase, f.sorted, false);
+  add("import/large/read", ms, importAndReadCase, f.large);
+  add("import_string/10MiB", ms, importStringCase, f.hugeString);
+  add("import_string/5MiB", ms, importStringCase, f.halfHugeString);
+  add("merge/large", ms, mergeCase, f.large, f.otherLarge);
+  add("merge/half", ms, mergeCase, f.half, f.otherHalf);
   add("import/small", us, importCase, f.small, false);
   add("import/small/installer", us, importCase, f.small, true);
   add("export/large", ms, exportCase, f.large, f.exportLarge);
+  add("export/half", ms, exportCase, f.half, f.exportHalf);
   add("export/small", us, exportCase, f.small, f.exportSmall);
   add("installer_flow", ms, installerFlowCase);
   add("inih/large", ms, inihCase, f.large);
@@ -114,6 +156,9 @@ void registerCases(BenchFiles const& f) {
   add("gkeyfile_load/large", ms, keyFileLoadCase, f.largeKeyFile);
   add("gkeyfile_load/half", ms, keyFileLoadCase, f.halfKeyFile);
   add("gkeyfile_load/small", us, keyFileLoadCase, f.smallKeyFile);
+  add("gkeyfile_load/sorted", ms, keyFileLoadCase, f.sortedKeyFile);
+  add("gkeyfile_load_only/large", ms, keyFileLoadOnlyCase, f.largeKeyFile);
+  add("gkeyfile_load_only/sorted", ms, keyFileLoadOnlyCase, f.sortedKeyFile);
   add("gkeyfile_save/large", ms, keyFileSaveCase, f.largeKeyFile, f.saveLarge);
   add("gkeyfile_save/small", us, keyFileSaveCase, f.smallKeyFile, f.saveSmall);
   add("floor/large", ms, floorCase, f.large);
@@ -167,6 +212,16 @@ int runBenchmarks(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (tamo_bench::isPeakMemoryChild(argc, argv)) {
     return tamo_bench::runPeakMemoryChild(argc, argv);
+  }
+  // For the instruction count: the inputs alone, into the given directory.
+  if (argc == 3 && std::strcmp(argv[1], "--write-counted-inputs") == 0) {
+    try {
+      tamo_bench::writeCountedInputs(argv[2]);
+      return 0;
+    } catch (std::exception const& e) {
+      std::fprintf(stderr, "tamo_bench: %s\n", e.what());
+      return 1;
+    }
   }
   try {
     return tamo_bench::runBenchmarks(argc, argv);

@@ -133,6 +133,28 @@ void Context::importFile(char const* path, InstallerRules const* rules) {
   check(importAsInstaller(*this, path, rules), "context_import_from_file");
 }
 
+void Context::importString(char const* text) {
+  check(api().context_import_from_string(context, text, nullptr, nullptr, 0, 0),
+        "context_import_from_string");
+}
+
+void Context::importFrom(Context const& source) {
+  check(api().context_import_from_context(context, source.context), "context_import_from_context");
+}
+
+std::size_t Context::readEveryValue() const {
+  struct Reading {
+    std::size_t read = 0;
+  } reading;
+  auto const readValue = [](settings_context_t* context, int, int, char const* key, void* user) {
+    char const* value = nullptr;
+    if (api().context_get_utf8_value(context, key, &value) == 0 && value != nullptr)
+      ++static_cast<Reading*>(user)->read;
+  };
+  check(api().context_iterate_keys(context, readValue, &reading), "context_iterate_keys");
+  return reading.read;
+}
+
 void Context::exportTo(char const* path) {
   check(api().context_export_to_file(context, path), "context_export_to_file");
 }
@@ -149,6 +171,17 @@ std::size_t Context::keyCount() const {
 void importIntoNewContext(char const* path, InstallerRules const* rules) {
   Context context;
   context.importFile(path, rules);
+}
+
+void importStringIntoNewContext(char const* text) {
+  Context context;
+  context.importString(text);
+}
+
+std::size_t importAndReadEveryValue(char const* path) {
+  Context context;
+  context.importFile(path, nullptr);
+  return context.readEveryValue();
 }
 
 int runInstallerFlow(InstallerRules const& rules, char const* systemFile, char const* inputFile) {

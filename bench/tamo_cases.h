@@ -41,7 +41,14 @@ class Context {
   // installer's settings; rules may be null. Throws std::runtime_error for
   // any status but 0.
   void importFile(char const* path, InstallerRules const* rules);
+  // context_import_from_string, fail-fast off; std::runtime_error.
+  void importString(char const* text);
+  // context_import_from_context; std::runtime_error for any status but 0.
+  void importFrom(Context const& source);
   void exportTo(char const* path);  // std::runtime_error for any status but 0
+  // Reads every value by its key, as a program that uses them all; returns
+  // how many were read.
+  std::size_t readEveryValue() const;
   std::size_t keyCount() const;
 
  private:
@@ -51,6 +58,12 @@ class Context {
 // What a program does to read a settings file: a new context imports path
 // and is freed.
 void importIntoNewContext(char const* path, InstallerRules const* rules);
+
+// The same for a text through context_import_from_string.
+void importStringIntoNewContext(char const* text);
+
+// A new context imports path, every value is read back, and it is freed.
+std::size_t importAndReadEveryValue(char const* path);
 
 // The installer's run through the table, with its checks and in its order,
 // on the given paths and without its logging: the system file, then the

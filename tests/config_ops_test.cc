@@ -42,7 +42,7 @@ Entry noValue(char const* key) {
 }
 
 std::unique_ptr<IConfig> makeConfig(std::vector<Entry> const& entries) {
-  settings_impl::ValueMap values;
+  settings_impl::EntryList values;
   for (Entry const& entry : entries) {
     std::unique_ptr<ConfigValue> value;
     if (entry.text != nullptr) {

@@ -199,3 +199,28 @@ TEST(TempFileTest, ReportsBytesThatCouldNotBeWrittenOnClose) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string wholeFileOf(std::string const& path, std::size_t limit) {
+  WholeText const text = readWholeFile(canonical(path), limit);
+  EXPECT_EQ('\0', text.data[text.size]);
+  return std::string(text.data.get(), text.size);
+}
+
+// The read trusts a regular file's size only as far as one read; a file that
+// claims no size (the proc file system) is read until it ends.
+TEST(WholeFileTest, ReadsToTheEndWithinTheLimit) {
+  TempDir dir;
+  tamo_test::writeFile(dir.file("empty"), "");
+  tamo_test::writeFile(dir.file("under"), std::string(15, 'x'));
+  tamo_test::writeFile(dir.file("at"), std::string(16, 'x'));
+  EXPECT_EQ("", wholeFileOf(dir.file("empty"), 16));
+  EXPECT_EQ(std::string(15, 'x'), wholeFileOf(dir.file("under"), 16));
+  EXPECT_EQ(SETTINGS_FILE_TOO_BIG_ERROR, statusOf([&] { wholeFileOf(dir.file("at"), 16); }));
+  EXPECT_NE(std::string::npos, wholeFileOf("/proc/self/status", 1 << 20).find("Name:"));
+  EXPECT_EQ(SETTINGS_FILE_TOO_BIG_ERROR, statusOf([&] { wholeFileOf("/proc/self/status", 16); }));
+  EXPECT_EQ(SETTINGS_OPEN_FILE_ERROR, statusOf([&] { wholeFileOf(dir.file("missing"), 16); }));
+}
+
+}  // namespace

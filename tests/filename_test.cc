@@ -136,7 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
                     CanonicalCase{"ParentsBackToRoot", "/a/b/../../c", "/c"},
                     CanonicalCase{"RepeatedSeparators", "//a///b", "/a/b"},
                     CanonicalCase{"Root", "/", "/"}, CanonicalCase{"RootDot", "/.", "/"},
-                    CanonicalCase{"TrailingSeparator", "/etc/x/", "/etc/x"}),
+                    CanonicalCase{"TrailingSeparator", "/etc/x/", "/etc/x"},
+                    CanonicalCase{"NamesStartingWithDots", "/a/.b/..c/...", "/a/.b/..c/..."},
+                    CanonicalCase{"AbsoluteWithBackslash", "/a\\b", "/a/b"},
+                    CanonicalCase{"DotAtTheEnd", "/a/.", "/a"}),
     [](auto const& info) { return std::string(info.param.description); });
 
 TEST(CanonicalizeErrorsTest, RefusesClimbingAboveTheRoot) {

@@ -146,6 +146,34 @@ INSTANTIATE_TEST_SUITE_P(Ends, LongTextTest,
                            return info.param.name;
                          });
 
+// Texts are ended where they lie, so a store may keep the pointers; the line
+// ends are read before they are overwritten.
+TEST(ParseLinesTest, InPlaceTextsStayInTheBufferAfterTheCall) {
+  class Keeping : public IConfigParserCallback {
+   public:
+    bool onComment(IParserCursor const&, char const* text) override {
+      kept.push_back(text);
+      return true;
+    }
+    int onValue(IParserCursor const&, char const* key, char const* value) override {
+      kept.push_back(key);
+      kept.push_back(value != nullptr ? value : "-");
+      return PARSE_ACCEPTED;
+    }
+    void onError(IParserCursor const&, int) override {}
+    std::vector<char const*> kept;
+  } callback;
+  std::string buffer = "a = 1\r\n#c\rb\n\nk:v ";
+  parseLinesInPlace(&buffer[0], buffer.size(), callback, false, true);
+  std::vector<std::string> texts(callback.kept.begin(), callback.kept.end());
+  EXPECT_EQ((std::vector<std::string>{"a", "1", "#c", "b", "-", "k", "v"}), texts);
+  for (char const* text : callback.kept) {
+    if (std::string(text) != "-") {
+      EXPECT_TRUE(text >= buffer.data() && text <= buffer.data() + buffer.size()) << text;
+    }
+  }
+}
+
 TEST(ParseLinesTest, RefusalUsesTheCallbacksCodeAndStopsOnlyWithFailFast) {
   RecordingCallback callback;
   callback.results["b"] = PARSE_INVALID_VALUE;

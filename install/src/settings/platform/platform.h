@@ -77,6 +77,8 @@ int unlink(Filename const& name, std::nothrow_t const&);
 // realpath: every link resolved; false with errno set when it fails.
 bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&);
 
+ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&);
+
 }  // namespace platform
 }  // namespace settings_impl
 

@@ -201,5 +201,9 @@ bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&
   return true;
 }
 
+ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&) {
+  return ::read(fd, data, size);
+}
+
 }  // namespace platform
 }  // namespace settings_impl

@@ -1,7 +1,8 @@
 #include "config.h"
 
-#include <iterator>
+#include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "key_mapper.h"
 #include "status.h"
@@ -12,96 +13,99 @@ namespace settings_impl {
 
 namespace {
 
+// Keyed reads go through the entry; an untyped text, held without a value
+// object, is read the way ConfigValue reads an UNTYPED text.
 class Config : public IConfig {
  public:
   Config() = default;
-  ~Config() override { deleteValues(values); }
   Config(Config const&) = delete;
   Config& operator=(Config const&) = delete;
 
-  Type getValueType(char const* key) const override { return valueOf(key).getType(); }
-  bool hasValue(char const* key) const override { return entryOf(key) != nullptr; }
-  char const* getUtf8Value(char const* key) const override { return valueOf(key).getUtf8(); }
-  int getIntegerValue(char const* key) const override { return valueOf(key).getInteger(); }
-  double getDoubleValue(char const* key) const override { return valueOf(key).getDouble(); }
-  bool getBooleanValue(char const* key) const override { return valueOf(key).getBoolean(); }
-  std::string toUtf8(char const* key) const override { return valueOf(key).getUtf8(); }
+  Type getValueType(char const* key) const override;
+  bool hasValue(char const* key) const override { return entryOf(key).hasValue(); }
+  char const* getUtf8Value(char const* key) const override;
+  int getIntegerValue(char const* key) const override;
+  double getDoubleValue(char const* key) const override;
+  bool getBooleanValue(char const* key) const override;
+  std::string toUtf8(char const* key) const override { return getUtf8Value(key); }
   std::vector<char const*> getKeys() const override;
 
   // Moves source's entries in; see ConfigBuilder::moveEntries.
-  void takeEntries(Config& source) noexcept;
+  bool takeEntries(Config& source) noexcept;
 
-  ValueMap values;
+  EntryList values;
 
  private:
-  ValueMap::const_iterator find(char const* key) const;
-  ConfigValue const* entryOf(char const* key) const;
-  ConfigValue const& valueOf(char const* key) const;
+  ConfigEntry const& entryOf(char const* key) const;
+  // The entry of a key held with a value.
+  ConfigEntry const& valueOf(char const* key) const;
 
   // Where the last successful lookup ended. Whole-configuration operations
   // walk the keys in order and ask several questions of each, so the same or
   // the next entry is found without a search.
-  mutable ValueMap::const_iterator lastFound;
-  mutable bool hasLastFound = false;
+  mutable ConfigEntry const* lastFound = nullptr;
 };
+
+IConfig::Type Config::getValueType(char const* key) const {
+  ConfigEntry const& entry = valueOf(key);
+  return entry.value != nullptr ? entry.value->getType() : UNTYPED;
+}
+
+char const* Config::getUtf8Value(char const* key) const {
+  ConfigEntry const& entry = valueOf(key);
+  return entry.value != nullptr ? entry.value->getUtf8() : entry.text;
+}
+
+int Config::getIntegerValue(char const* key) const {
+  ConfigEntry const& entry = valueOf(key);
+  return entry.value != nullptr ? entry.value->getInteger() : readUntypedInteger(entry.text);
+}
+
+double Config::getDoubleValue(char const* key) const {
+  ConfigEntry const& entry = valueOf(key);
+  return entry.value != nullptr ? entry.value->getDouble() : readUntypedDouble(entry.text);
+}
+
+bool Config::getBooleanValue(char const* key) const {
+  ConfigEntry const& entry = valueOf(key);
+  return entry.value != nullptr ? entry.value->getBoolean() : readUntypedBoolean(entry.text);
+}
 
 std::vector<char const*> Config::getKeys() const {
   std::vector<char const*> keys;
   keys.reserve(values.size());
-  for (auto const& entry : values)
-    keys.push_back(entry.first.c_str());
+  for (ConfigEntry const& entry : values)
+    keys.push_back(entry.key);
   return keys;
 }
 
-ValueMap::const_iterator Config::find(char const* key) const {
-  if (hasLastFound) {
-    if (lastFound->first == key)
-      return lastFound;
-    auto const next = std::next(lastFound);
-    if (next != values.end() && next->first == key)
-      return lastFound = next;
-  }
-  auto const it = values.find(std::string(key));
-  if (it != values.end()) {
-    lastFound = it;
-    hasLastFound = true;
-  }
-  return it;
+bool Config::takeEntries(Config& source) noexcept {
+  if (!values.takeEntries(source.values))
+    return false;
+  lastFound = nullptr;
+  source.lastFound = nullptr;
+  return true;
 }
 
-void Config::takeEntries(Config& source) noexcept {
-  hasLastFound = false;
-  source.hasLastFound = false;
-  if (values.empty()) {
-    values.swap(source.values);
-    return;
+ConfigEntry const& Config::entryOf(char const* key) const {
+  if (lastFound != nullptr) {
+    if (std::strcmp(lastFound->key, key) == 0)
+      return *lastFound;
+    ConfigEntry const* const next = lastFound + 1;
+    if (next != values.end() && std::strcmp(next->key, key) == 0)
+      return *(lastFound = next);
   }
-  while (!source.values.empty()) {
-    auto entry = source.values.extract(source.values.begin());
-    auto const it = values.lower_bound(entry.key());
-    if (it == values.end() || it->first != entry.key()) {
-      values.insert(it, std::move(entry));
-      continue;
-    }
-    delete it->second;
-    it->second = entry.mapped();
-    entry.mapped() = nullptr;
-  }
-}
-
-// The key's entry, null for a key held without a value.
-ConfigValue const* Config::entryOf(char const* key) const {
-  auto const it = find(key);
-  if (it == values.end())
+  ConfigEntry const* const found = values.find(key);
+  if (found == nullptr)
     throw KeyNotFoundError();
-  return it->second;
+  return *(lastFound = found);
 }
 
-ConfigValue const& Config::valueOf(char const* key) const {
-  ConfigValue const* value = entryOf(key);
-  if (value == nullptr)
+ConfigEntry const& Config::valueOf(char const* key) const {
+  ConfigEntry const& entry = entryOf(key);
+  if (!entry.hasValue())
     throw TypeMismatchError();
-  return *value;
+  return entry;
 }
 
 char const* parseResultText(int code) {
@@ -121,9 +125,8 @@ char const* parseResultText(int code) {
   }
 }
 
-bool isUtf8(std::string const& text) {
-  char const* last = text.data() + text.size();
-  return validateUtf8Sequence(text.data(), last) == last;
+bool isUtf8(char const* text, std::size_t size) {
+  return validateUtf8Sequence(text, text + size) == text + size;
 }
 
 }  // namespace
@@ -135,8 +138,10 @@ ConfigBuilder::ConfigBuilder(CursorFormatter cursorFormatter, ConfigValidator co
       keyMapper(keyMapper),
       errorListener(errorListener) {}
 
-ConfigBuilder::~ConfigBuilder() {
-  deleteValues(values);
+ConfigBuilder::~ConfigBuilder() = default;
+
+char* ConfigBuilder::adoptText(std::unique_ptr<char[]> text, std::size_t size) {
+  return values.adopt(std::move(text), size);
 }
 
 // Comments are accepted and dropped.
@@ -144,31 +149,51 @@ bool ConfigBuilder::onComment(IParserCursor const&, char const*) {
   return true;
 }
 
-int ConfigBuilder::onValue(IParserCursor const&, char const* key, char const* value) {
-  std::string const mappedKey = keyMapper ? keyMapper->map(std::string(key)) : std::string(key);
-  // Values are checked on their own, and so must keys be: a key that is not
-  // UTF-8 by itself would make the whole written file unreadable next time.
-  if (!isUtf8(mappedKey))
-    return PARSE_INVALID_KEY;
-
-  std::unique_ptr<ConfigValue> entry;
-  if (value != nullptr) {
-    try {
-      if (validator) {
-        entry = validator->validate(mappedKey.c_str(), value);
-      } else {
-        entry.reset(new ConfigValue(IConfig::UNTYPED));
-        entry->init(value);
-      }
-    } catch (ConfigValidator::InavlidKeyError const&) {
-      return PARSE_INVALID_KEY;
-    } catch (ConfigValidator::InavlidValueError const&) {
-      return PARSE_INVALID_VALUE;
-    } catch (settings::Exception const&) {
-      return PARSE_INVALID_VALUE;
-    }
+// Keys and values cut from the adopted text are stored as they are; others
+// (mapped keys, texts of other callers) are copied into the store first.
+char const* ConfigBuilder::storedKey(char const* key) {
+  if (keyMapper == nullptr) {
+    std::size_t const size = std::strlen(key);
+    // Values are checked on their own, and so must keys be: a key that is not
+    // UTF-8 by itself would make the whole written file unreadable next time.
+    if (!isUtf8(key, size))
+      return nullptr;
+    return values.isAdopted(key) ? key : values.keep(key, size);
   }
-  setValue(values, mappedKey.c_str(), entry);
+  std::string const mapped = keyMapper->map(std::string(key));
+  if (!isUtf8(mapped.data(), mapped.size()))
+    return nullptr;
+  if (values.isAdopted(key) && mapped == key)
+    return key;
+  return values.keep(mapped.c_str());
+}
+
+int ConfigBuilder::onValue(IParserCursor const&, char const* key, char const* value) {
+  char const* const stored = storedKey(key);
+  if (stored == nullptr)
+    return PARSE_INVALID_KEY;
+  if (value == nullptr) {
+    values.add(stored, nullptr, nullptr);
+    return PARSE_ACCEPTED;
+  }
+  std::unique_ptr<ConfigValue> entry;
+  try {
+    if (validator && !validator->keepsUntyped(stored)) {
+      entry = validator->validate(stored, value);
+      values.add(stored, nullptr, std::move(entry));
+      return PARSE_ACCEPTED;
+    }
+    std::size_t const size = std::strlen(value);
+    if (!isUtf8(value, size))
+      throw ValueFormatError();
+    values.add(stored, values.isAdopted(value) ? value : values.keep(value, size), nullptr);
+  } catch (ConfigValidator::InavlidKeyError const&) {
+    return PARSE_INVALID_KEY;
+  } catch (ConfigValidator::InavlidValueError const&) {
+    return PARSE_INVALID_VALUE;
+  } catch (settings::Exception const&) {
+    return PARSE_INVALID_VALUE;
+  }
   return PARSE_ACCEPTED;
 }
 
@@ -181,10 +206,15 @@ void ConfigBuilder::onError(IParserCursor const& cursor, int code) {
   errorListener->onError(cursor, message.str().c_str());
 }
 
-std::unique_ptr<IConfig> ConfigBuilder::createConfig(ValueMap& values) {
+std::unique_ptr<IConfig> ConfigBuilder::createConfig(EntryList& values) {
   std::unique_ptr<Config> config(new Config);
+  values.order();
   config->values.swap(values);
   return config;
+}
+
+void setValue(EntryList& entries, char const* key, std::unique_ptr<ConfigValue>& value) {
+  entries.add(entries.keep(key), nullptr, std::move(value));
 }
 
 bool ConfigBuilder::moveEntries(IConfig& target, IConfig& source) noexcept {
@@ -192,11 +222,10 @@ bool ConfigBuilder::moveEntries(IConfig& target, IConfig& source) noexcept {
   auto* const from = dynamic_cast<Config*>(&source);
   if (to == nullptr || from == nullptr || to == from)
     return false;
-  to->takeEntries(*from);
-  return true;
+  return to->takeEntries(*from);
 }
 
-ValueMap const* ConfigBuilder::entriesOf(IConfig const& config) noexcept {
+EntryList const* ConfigBuilder::entriesOf(IConfig const& config) noexcept {
   auto const* const own = dynamic_cast<Config const*>(&config);
   return own != nullptr ? &own->values : nullptr;
 }

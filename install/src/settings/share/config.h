@@ -4,6 +4,7 @@
 #ifndef TAMO_SETTINGS_SHARE_CONFIG_H
 #define TAMO_SETTINGS_SHARE_CONFIG_H
 
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -11,6 +12,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "entry_list.h"
 
 namespace settings_impl {
 
@@ -82,9 +85,6 @@ class IConfigParserCallback {
   virtual void onError(IParserCursor const& cursor, int code) = 0;
 };
 
-// Keys to owned values; a null entry is a key without a value.
-using ValueMap = std::map<std::string, ConfigValue*>;
-
 // Makes value the key's entry, deleting an earlier value of the key. The
 // pointer is taken out of value, which is left null.
 template <typename Map, typename Value>
@@ -113,6 +113,10 @@ void deleteValues(Map& map) {
   }
 }
 
+// Adds a copy of key with value (null for none) to entries, to be put in
+// order by createConfig; the pointer is taken out of value.
+void setValue(EntryList& entries, char const* key, std::unique_ptr<ConfigValue>& value);
+
 // The parser's callback that collects a new configuration: maps each key,
 // validates each value and reports refused lines as readable messages.
 class ConfigBuilder : public IConfigParserCallback {
@@ -130,31 +134,40 @@ class ConfigBuilder : public IConfigParserCallback {
   int onValue(IParserCursor const& cursor, char const* key, char const* value) override;
   void onError(IParserCursor const& cursor, int code) override;
 
-  // What has been collected so far; the parser hands it to createConfig.
-  ValueMap& getValues() { return values; }
+  // What has been collected so far, in the order of the lines; the parser
+  // hands it to createConfig.
+  EntryList& getValues() { return values; }
+  // Takes the text about to be parsed (size bytes and a NUL) as the store of
+  // the configuration being built and returns it for parsing in place: keys
+  // and values the parser cuts from it are then kept without a copy.
+  char* adoptText(std::unique_ptr<char[]> text, std::size_t size);
 
-  // A new configuration that takes over every entry of values in constant
-  // time; values is left empty. On failure values is left as it was.
-  static std::unique_ptr<IConfig> createConfig(ValueMap& values);
+  // A new configuration that takes over every entry of values, put in key
+  // order (of repeated keys the last added wins); values is left empty. On
+  // failure values is left as it was.
+  static std::unique_ptr<IConfig> createConfig(EntryList& values);
   static std::unique_ptr<IConfig> createEmptyConfig();
   // Moves every entry of source into target, source's entry winning where
-  // both hold a key: what mergeConfigs(target, source) would hold, without a
-  // copy and without allocating, so it cannot fail halfway. Pointers into
-  // target's replaced values and into source become invalid; source is left
-  // empty. False, and nothing changed, unless both are distinct
-  // configurations made here.
+  // both hold a key: what mergeConfigs(target, source) would hold, without
+  // copying a text, in one linear merge that cannot fail halfway. Pointers
+  // into target and source become invalid; source is left empty. False, and
+  // nothing changed, unless both are distinct configurations made here and
+  // memory for the merged entries could be had.
   static bool moveEntries(IConfig& target, IConfig& source) noexcept;
   // The entries of a configuration made here, in key order, for walking keys
   // and values together; valid and unchanged while the configuration lives.
   // Null for any other implementation of IConfig.
-  static ValueMap const* entriesOf(IConfig const& config) noexcept;
+  static EntryList const* entriesOf(IConfig const& config) noexcept;
 
  private:
+  // The key to store, owned by values, or null for a key that is not UTF-8.
+  char const* storedKey(char const* key);
+
   CursorFormatter cursorFormatter;
   ConfigValidator const* validator;
   KeyMapper const* keyMapper;
   IParserErrorListener* errorListener;
-  ValueMap values;
+  EntryList values;
 };
 
 }  // namespace settings_impl

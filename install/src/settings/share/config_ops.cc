@@ -20,18 +20,6 @@ bool equal(char const* a, char const* b) {
   return std::strcmp(a, b) == 0;
 }
 
-// Owns the entries of a map until ConfigBuilder::createConfig takes them over.
-class ValueMapGuard {
- public:
-  explicit ValueMapGuard(ValueMap& values) : values(values) {}
-  ~ValueMapGuard() { deleteValues(values); }
-  ValueMapGuard(ValueMapGuard const&) = delete;
-  ValueMapGuard& operator=(ValueMapGuard const&) = delete;
-
- private:
-  ValueMap& values;
-};
-
 // A value of the same type, typed value and text as the key's, or null for a
 // key held without a value.
 std::unique_ptr<ConfigValue> copyValue(IConfig const& config, char const* key) {
@@ -56,10 +44,47 @@ std::unique_ptr<ConfigValue> copyValue(IConfig const& config, char const* key) {
   throw std::runtime_error("unexpected");
 }
 
-void update(ValueMap& values, IConfig const& config) {
+// A value of the same type, typed value and text as value.
+std::unique_ptr<ConfigValue> cloneValue(ConfigValue const& value) {
+  IConfig::Type const type = value.getType();
+  switch (type) {
+    case IConfig::UNTYPED:
+    case IConfig::UTF8: {
+      auto copy = std::make_unique<ConfigValue>(type);
+      copy->init(value.getUtf8());
+      return copy;
+    }
+    case IConfig::INTEGER:
+      return std::make_unique<ConfigValue>(value.getInteger(), value.getUtf8());
+    case IConfig::BOOLEAN:
+      return std::make_unique<ConfigValue>(value.getBoolean(), value.getUtf8());
+    case IConfig::DOUBLE:
+      return std::make_unique<ConfigValue>(value.getDouble(), value.getUtf8());
+  }
+  throw std::runtime_error("unexpected");
+}
+
+void appendCopy(EntryList& entries, ConfigEntry const& entry) {
+  char const* const key = entries.keep(entry.key);
+  if (entry.value != nullptr) {
+    entries.add(key, nullptr, cloneValue(*entry.value));
+  } else {
+    entries.add(key, entry.text != nullptr ? entries.keep(entry.text) : nullptr, nullptr);
+  }
+}
+
+// Appends a copy of every entry of config in its key order. The library's
+// own configurations are walked entry by entry; any other is read key by key.
+void update(EntryList& entries, IConfig const& config) {
+  if (EntryList const* own = ConfigBuilder::entriesOf(config)) {
+    entries.reserve(entries.size() + own->size());
+    for (ConfigEntry const& entry : *own)
+      appendCopy(entries, entry);
+    return;
+  }
   for (char const* key : config.getKeys()) {
-    std::unique_ptr<ConfigValue> copy = copyValue(config, key);
-    setValue(values, key, copy);
+    char const* const kept = entries.keep(key);
+    entries.add(kept, nullptr, copyValue(config, key));
   }
 }
 
@@ -116,32 +141,57 @@ bool isEqualValues(IConfig const& a, IConfig const& b, KeyList const& keys) {
   }
 }
 
+// Two of the library's own configurations are walked side by side, copying
+// only the entries that stay; createConfig then finds them in order.
+void mergeOwn(EntryList& entries, EntryList const& first, EntryList const& second) {
+  entries.reserve(first.size() + second.size());
+  ConfigEntry const* from = first.begin();
+  ConfigEntry const* over = second.begin();
+  while (from != first.end() && over != second.end()) {
+    int const order = std::strcmp(from->key, over->key);
+    if (order < 0) {
+      appendCopy(entries, *from++);
+      continue;
+    }
+    if (order == 0)
+      ++from;
+    appendCopy(entries, *over++);
+  }
+  for (; from != first.end(); ++from)
+    appendCopy(entries, *from);
+  for (; over != second.end(); ++over)
+    appendCopy(entries, *over);
+}
+
+// Otherwise the copies of both are two ascending runs, which createConfig
+// merges in one linear pass, second's entry last and so winning.
 std::unique_ptr<IConfig> mergeConfigs(IConfig const& first, IConfig const& second) {
-  ValueMap values;
-  ValueMapGuard guard(values);
-  update(values, first);
-  update(values, second);
-  return ConfigBuilder::createConfig(values);
+  EntryList entries;
+  EntryList const* const ownFirst = ConfigBuilder::entriesOf(first);
+  EntryList const* const ownSecond = ConfigBuilder::entriesOf(second);
+  if (ownFirst != nullptr && ownSecond != nullptr) {
+    mergeOwn(entries, *ownFirst, *ownSecond);
+  } else {
+    update(entries, first);
+    update(entries, second);
+  }
+  return ConfigBuilder::createConfig(entries);
 }
 
 std::unique_ptr<IConfig> eraseKeys(IConfig const& config, KeyList const& keys, bool mustExist) {
-  ValueMap values;
-  ValueMapGuard guard(values);
-  update(values, config);
+  EntryList entries;
+  update(entries, config);
+  entries.order();
   if (mustExist) {
     for (char const* key : keys) {
-      if (values.find(requireKey(key)) == values.end())
+      if (entries.find(requireKey(key)) == nullptr)
         throw KeyNotFoundError();
     }
   }
-  for (char const* key : keys) {
-    auto const entry = values.find(requireKey(key));
-    if (entry == values.end())
-      continue;
-    std::unique_ptr<ConfigValue> erased(entry->second);
-    values.erase(entry);
-  }
-  return ConfigBuilder::createConfig(values);
+  for (char const* key : keys)
+    requireKey(key);
+  entries.erase(keys);
+  return ConfigBuilder::createConfig(entries);
 }
 
 std::unique_ptr<IConfig> eraseKey(IConfig const& config, char const* key) {

@@ -1,6 +1,11 @@
 #include "file_ops.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,7 +47,81 @@ IoHandle createTempDescriptor(Filename& name) {
   return IoHandle(created.first);
 }
 
+// Room for size bytes and the NUL after them, the first used bytes of
+// text copied over.
+WholeText grown(WholeText& text, std::size_t size) {
+  WholeText larger;
+  larger.data.reset(new char[size + 1]);
+  larger.size = size;
+  if (text.size != 0)
+    std::memcpy(larger.data.get(), text.data.get(), text.size);
+  return larger;
+}
+
+// The size a regular file claims, or 0 when it claims none (a pipe, a
+// device, a file of the proc file system): those are read piece by piece.
+std::size_t claimedSize(int fd, bool& regular) {
+  struct stat status {};
+  regular = platform::fstat(fd, status, std::nothrow) == 0 && S_ISREG(status.st_mode);
+  return regular && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+}
+
+// Reads until the descriptor reports its end rather than trusting the size:
+// a file that grows while it is read is still read to its end or to the
+// limit. A regular file that has delivered all it claims and then less than
+// was asked has ended, so a file of the size it claims costs one read.
+std::size_t readUntilEnd(int fd, WholeText& text, std::size_t limit, std::size_t claimed,
+                         bool regular) {
+  constexpr std::size_t kPiece = std::size_t{64} << 10;
+  std::size_t used = 0;
+  for (;;) {
+    if (used == text.size) {
+      if (used >= limit)
+        throw settings::Exception(SETTINGS_FILE_TOO_BIG_ERROR);
+      WholeText larger = grown(text, std::min(limit, std::max(used * 2, used + kPiece)));
+      text.data.swap(larger.data);
+      text.size = larger.size;
+    }
+    std::size_t const wanted = text.size - used;
+    ssize_t const got = platform::read(fd, text.data.get() + used, wanted, std::nothrow);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      throw settings::Exception(SETTINGS_READ_FILE_ERROR);
+    used += static_cast<std::size_t>(got);
+    if (got == 0 || (regular && used >= claimed && static_cast<std::size_t>(got) < wanted))
+      return used;
+  }
+}
+
 }  // namespace
+
+WholeText copyText(char const* text, std::size_t size) {
+  WholeText copy;
+  copy.data.reset(new char[size + 1]);
+  copy.size = size;
+  std::memcpy(copy.data.get(), text, size);
+  copy.data[size] = '\0';
+  return copy;
+}
+
+// A regular file that claims the limit or more is too big without a read.
+WholeText readWholeFile(Filename const& name, std::size_t limit) {
+  IoHandle const file(platform::open(name, O_RDONLY, std::nothrow));
+  if (file.get() == -1)
+    throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
+  bool regular = false;
+  std::size_t const claimed = claimedSize(file.get(), regular);
+  if (claimed >= limit)
+    throw settings::Exception(SETTINGS_FILE_TOO_BIG_ERROR);
+  WholeText text;
+  if (claimed != 0)
+    text = grown(text, claimed + 1);
+  std::size_t const size = readUntilEnd(file.get(), text, limit, claimed, regular);
+  text.size = size;
+  text.data[size] = '\0';
+  return text;
+}
 
 void closeStdioHandle(FILE* stream) {
   platform::closeStdioHandle(stream);

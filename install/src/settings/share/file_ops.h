@@ -3,7 +3,9 @@
 #ifndef TAMO_SETTINGS_SHARE_FILE_OPS_H
 #define TAMO_SETTINGS_SHARE_FILE_OPS_H
 
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "../platform/platform.h"
@@ -81,6 +83,19 @@ bool syncDirectory(Filename const& directory, std::nothrow_t const&);
 // (311) when one cannot be made or synced; std::logic_error for a name that
 // canonicalize did not make.
 void ensureDirectoryTreeExist(Filename const& file);
+
+// A whole text with a NUL after its last byte, which the owner may write to.
+struct WholeText {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+
+// A copy of size bytes of text.
+WholeText copyText(char const* text, std::size_t size);
+// The whole file, which must end before limit bytes. OPEN_FILE_ERROR (304)
+// when it cannot be opened, READ_FILE_ERROR (307) when a read fails,
+// FILE_TOO_BIG_ERROR (315) when it has not ended within limit bytes.
+WholeText readWholeFile(Filename const& name, std::size_t limit);
 
 // A new file in /tmp, open for writing; left on disk unless close(true).
 class TempFile {

@@ -25,11 +25,6 @@ constexpr std::string_view ws(" \t");
 
 // A settings file must end before this many bytes.
 constexpr std::size_t kFileSizeLimit = std::size_t{1} << 20;
-// A text read this far and smaller is kept whole until its end.
-constexpr std::size_t kSmallestDroppedText = std::size_t{64} << 10;
-// Files are read in pieces so that a small file does not cost a buffer of the
-// whole limit.
-constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 
 // The size is a size_t rather than a 32-bit count: a string source has no
 // limit, and a narrower count would leave the tail of a huge text unchecked.
@@ -39,36 +34,14 @@ void validateBufferContents(char const* data, std::size_t size) {
   }
 }
 
-// Reads until the stream ends rather than trusting one read to see the whole
-// file: a pipe or a file that grows while it is read is still read to its end
-// or to the limit. A stream that has not ended within the limit is too big.
-std::string readUpToLimit(FILE* stream) {
-  std::string text;
-  while (text.size() < kFileSizeLimit) {
-    std::size_t const used = text.size();
-    std::size_t const wanted = std::min(kReadChunk, kFileSizeLimit - used);
-    text.resize(used + wanted);
-    std::size_t const got = std::fread(&text[used], 1, wanted, stream);
-    text.resize(used + got);
-    if (got < wanted)
-      break;
-  }
-  if (std::ferror(stream))
-    throw settings::Exception(SETTINGS_READ_FILE_ERROR);
-  if (!std::feof(stream))
-    throw settings::Exception(SETTINGS_FILE_TOO_BIG_ERROR);
-  return text;
-}
-
 class FileBuffer : public PlainTextFileConfigParser::IBuffer {
  public:
   explicit FileBuffer(Filename const& file) : file(file) {}
 
-  void getContents(std::string& contents) const override {
-    StdioHandle const stream = settings_impl::fopen(file, "rb");
-    std::string text = readUpToLimit(stream.get());
-    validateBufferContents(text.data(), text.size());
-    contents.swap(text);
+  WholeText getContents() const override {
+    WholeText text = readWholeFile(file, kFileSizeLimit);
+    validateBufferContents(text.data.get(), text.size);
+    return text;
   }
 
  private:
@@ -77,11 +50,11 @@ class FileBuffer : public PlainTextFileConfigParser::IBuffer {
 
 class StringBuffer : public PlainTextFileConfigParser::IBuffer {
  public:
-  explicit StringBuffer(std::string const& text) : text(text) {}
+  explicit StringBuffer(std::string text) : text(std::move(text)) {}
 
-  void getContents(std::string& contents) const override {
+  WholeText getContents() const override {
     validateBufferContents(text.data(), text.size());
-    contents = text;
+    return copyText(text.data(), text.size());
   }
 
  private:
@@ -129,7 +102,11 @@ std::string_view skipBlanks(std::string_view text) {
 // "a \0b" would give the key "a " and "\0=v" the empty key "", neither of
 // which could be written out and read back.
 std::string_view handedOn(std::string_view text) {
-  return rtrim(text.substr(0, text.find('\0')));
+  void const* const nul = std::memchr(text.data(), '\0', text.size());
+  std::size_t const size =
+      nul != nullptr ? static_cast<std::size_t>(static_cast<char const*>(nul) - text.data())
+                     : text.size();
+  return rtrim(text.substr(0, size));
 }
 
 // Huge string sources could hold more lines or blanks than a cursor field
@@ -145,15 +122,6 @@ std::int32_t toCursorField(std::size_t position) {
 class LineEnds {
  public:
   explicit LineEnds(std::string_view text) : text(text) {}
-
-  // The same text with its first `removed` bytes dropped. An end found
-  // before them has been passed and is looked up again when asked.
-  void rebase(std::string_view shorter, std::size_t removed) {
-    text = shorter;
-    for (std::size_t* cached : {&nextCr, &nextLf}) {
-      *cached = *cached == kUnknown || *cached < removed ? kUnknown : *cached - removed;
-    }
-  }
 
   // The first CR or LF at or after offset, or the text's size.
   std::size_t find(std::size_t offset) {
@@ -175,12 +143,15 @@ class LineEnds {
   std::size_t nextLf = kUnknown;
 };
 
+// Cuts lines out of a text it may write to: each key, value and comment is
+// ended with a NUL written over the byte after it (a blank, the separator or
+// the line end), so it is handed on where it lies, without a copy.
 class LineReader {
  public:
   LineReader(IConfigParserCallback& callback, bool failFast, bool allowKeysWithoutValues)
       : callback(callback), failFast(failFast), allowKeysWithoutValues(allowKeysWithoutValues) {}
 
-  void readAll(std::string text);
+  void readAll(char* text, std::size_t size);
 
  private:
   // Each returns whether the line was accepted.
@@ -191,46 +162,42 @@ class LineReader {
   bool readKeyOnly(std::string_view text);
   bool passValue(std::string_view key, std::string_view const* value);
   bool refuse(int code);
-  static void dropReadPart(std::string& text, std::size_t& offset, LineEnds& ends);
+  char const* terminated(std::string_view text);
 
   PlainTextFileConfigParser::Cursor cursor() const;
 
   IConfigParserCallback& callback;
   bool const failFast;
   bool const allowKeysWithoutValues;
+  char* text = nullptr;
   std::size_t lineNumber = 0;
   std::size_t character = 0;
-  // Reused for every line, so that handing on a text costs no allocation.
-  std::string keyText;
-  std::string valueText;
 };
 
-// CR LF is one line end; a lone CR or LF is one too, so LF CR is two.
-void LineReader::readAll(std::string text) {
-  LineEnds ends(text);
+// CR LF is one line end; a lone CR or LF is one too, so LF CR is two. The
+// line end is looked at before the line is read, which may overwrite it.
+void LineReader::readAll(char* writable, std::size_t size) {
+  text = writable;
+  std::string_view const rest(writable, size);
+  LineEnds ends(rest);
   std::size_t offset = 0;
   for (;; ++lineNumber) {
-    dropReadPart(text, offset, ends);
-    std::string_view const rest(text);
     std::size_t const end = ends.find(offset);
+    bool const last = end == rest.size();
+    bool const crLf = !last && rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
     bool const accepted = readLine(rest.substr(offset, end - offset));
-    if (end == rest.size() || (!accepted && failFast))
+    if (last || (!accepted && failFast))
       return;
-    offset = end + 1;
-    if (rest[end] == '\r' && offset < rest.size() && rest[offset] == '\n')
-      ++offset;
+    offset = end + (crLf ? 2 : 1);
   }
 }
 
-// The entries grow while the text is read; giving back the read half of the
-// text whenever it is at least half keeps the two from peaking together. The
-// copies add up to less than the text itself.
-void LineReader::dropReadPart(std::string& text, std::size_t& offset, LineEnds& ends) {
-  if (text.size() < kSmallestDroppedText || offset < text.size() / 2)
-    return;
-  text = text.substr(offset);
-  ends.rebase(text, offset);
-  offset = 0;
+// The view ends inside the text, at most at its final NUL, so the byte after
+// it may be overwritten.
+char const* LineReader::terminated(std::string_view view) {
+  char* const first = text + (view.data() - text);
+  first[view.size()] = '\0';
+  return first;
 }
 
 bool LineReader::readLine(std::string_view line) {
@@ -255,9 +222,8 @@ bool LineReader::readContent(std::string_view line, std::size_t start) {
   return readEntry(line, start);
 }
 
-bool LineReader::readComment(std::string_view text) {
-  keyText.assign(text.data(), text.size());
-  if (callback.onComment(cursor(), keyText.c_str()))
+bool LineReader::readComment(std::string_view comment) {
+  if (callback.onComment(cursor(), terminated(comment)))
     return true;
   return refuse(PARSE_INVALID_COMMENT);
 }
@@ -285,11 +251,9 @@ bool LineReader::readKeyOnly(std::string_view text) {
 // A key without a value is judged like any other entry: a callback that
 // refuses the key must not see its line counted as accepted.
 bool LineReader::passValue(std::string_view key, std::string_view const* value) {
-  keyText.assign(key.data(), key.size());
-  if (value != nullptr)
-    valueText.assign(value->data(), value->size());
-  int const result =
-      callback.onValue(cursor(), keyText.c_str(), value != nullptr ? valueText.c_str() : nullptr);
+  char const* const keyText = terminated(key);
+  char const* const valueText = value != nullptr ? terminated(*value) : nullptr;
+  int const result = callback.onValue(cursor(), keyText, valueText);
   if (result == PARSE_ACCEPTED)
     return true;
   return refuse(result);
@@ -319,7 +283,12 @@ std::string formatCursor(IParserCursor const& cursor) {
 
 void parseLines(std::string text, IConfigParserCallback& callback, bool failFast,
                 bool allowKeysWithoutValues) {
-  LineReader(callback, failFast, allowKeysWithoutValues).readAll(std::move(text));
+  parseLinesInPlace(&text[0], text.size(), callback, failFast, allowKeysWithoutValues);
+}
+
+void parseLinesInPlace(char* text, std::size_t size, IConfigParserCallback& callback, bool failFast,
+                       bool allowKeysWithoutValues) {
+  LineReader(callback, failFast, allowKeysWithoutValues).readAll(text, size);
 }
 
 // A huge string source can refuse more lines than an int counts; the count
@@ -345,6 +314,11 @@ PlainTextFileConfigParser::PlainTextFileConfigParser(std::string const& text) {
   setSourceBuffer(text);
 }
 
+PlainTextFileConfigParser::PlainTextFileConfigParser(std::string&& text) {
+  init();
+  setSourceBuffer(std::move(text));
+}
+
 PlainTextFileConfigParser::~PlainTextFileConfigParser() = default;
 
 void PlainTextFileConfigParser::init() {
@@ -361,6 +335,10 @@ void PlainTextFileConfigParser::setSourceFile(Filename const& file) {
 
 void PlainTextFileConfigParser::setSourceBuffer(std::string const& text) {
   buffer = std::make_unique<StringBuffer>(text);
+}
+
+void PlainTextFileConfigParser::setSourceBuffer(std::string&& text) {
+  buffer = std::make_unique<StringBuffer>(std::move(text));
 }
 
 void PlainTextFileConfigParser::setValidator(ConfigValidator const* validator) {
@@ -385,14 +363,15 @@ void PlainTextFileConfigParser::setAllowKeysWithoutValues(bool allow) {
 
 // The settings are copied for the run, so a listener that changes them
 // affects only later parses.
+// The text read becomes the store of the new configuration.
 IConfig* PlainTextFileConfigParser::parse() {
-  std::string text;
-  if (buffer)
-    buffer->getContents(text);
+  WholeText text = buffer ? buffer->getContents() : copyText("", 0);
   bool const runFailFast = failFast;
   ParserErrorCounter counter(errorListener);
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
-  parseLines(std::move(text), builder, runFailFast, allowKeysWithoutValues);
+  std::size_t const size = text.size;
+  char* const adopted = builder.adoptText(std::move(text.data), size);
+  parseLinesInPlace(adopted, size, builder, runFailFast, allowKeysWithoutValues);
   if (counter.errorCount != 0 && runFailFast)
     return nullptr;
   return ConfigBuilder::createConfig(builder.getValues()).release();

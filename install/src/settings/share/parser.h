@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config.h"
+#include "file_ops.h"
 #include "filename.h"
 
 namespace settings_impl {
@@ -39,6 +40,10 @@ std::string formatCursor(IParserCursor const& cursor);
 // Other exceptions always pass on.
 void parseLines(std::string text, IConfigParserCallback& callback, bool failFast,
                 bool allowKeysWithoutValues);
+// The same on size bytes of text followed by a NUL, which it overwrites: each
+// text handed on is ended where it lies and stays there after the call.
+void parseLinesInPlace(char* text, std::size_t size, IConfigParserCallback& callback, bool failFast,
+                       bool allowKeysWithoutValues);
 
 // Counts the messages it receives and passes them on to listener, if any.
 class ParserErrorCounter : public IParserErrorListener {
@@ -56,8 +61,8 @@ class PlainTextFileConfigParser : public IConfigParser {
   class IBuffer {
    public:
     virtual ~IBuffer() = default;
-    // Replaces contents with the whole text, or raises settings::Exception.
-    virtual void getContents(std::string& contents) const = 0;
+    // The whole text, or raises settings::Exception.
+    virtual WholeText getContents() const = 0;
   };
   class Cursor : public IParserCursor {};
 
@@ -65,12 +70,14 @@ class PlainTextFileConfigParser : public IConfigParser {
   // The name should be canonical; the file is read only when parse runs.
   explicit PlainTextFileConfigParser(Filename const& file);
   explicit PlainTextFileConfigParser(std::string const& text);
+  explicit PlainTextFileConfigParser(std::string&& text);
   ~PlainTextFileConfigParser() override;
 
   // Settings back to their defaults; the source stays.
   void init();
   void setSourceFile(Filename const& file);
   void setSourceBuffer(std::string const& text);
+  void setSourceBuffer(std::string&& text);
 
   void setValidator(ConfigValidator const* validator) override;
   void setKeyMapper(KeyMapper const* keyMapper) override;

@@ -10,14 +10,19 @@ namespace settings_impl {
 
 namespace {
 
+// The entry's text, or null for a key without a value.
+char const* valueText(ConfigEntry const& entry) {
+  return entry.value != nullptr ? entry.value->getUtf8() : entry.text;
+}
+
 // The bytes the entries take as lines: key, "=" and value, or the key alone,
 // and the line end.
-std::size_t textSize(ValueMap const& entries) {
+std::size_t textSize(EntryList const& entries) {
   std::size_t size = 0;
-  for (auto const& entry : entries) {
-    size += entry.first.size() + 1;
-    if (entry.second != nullptr)
-      size += std::strlen(entry.second->getUtf8()) + 1;
+  for (ConfigEntry const& entry : entries) {
+    size += std::strlen(entry.key) + 1;
+    if (char const* text = valueText(entry))
+      size += std::strlen(text) + 1;
   }
   return size;
 }
@@ -65,7 +70,7 @@ void ConfigSerializer::guarded(Body body) {
 }
 
 void ConfigSerializer::serialize(IConfig const& config) {
-  if (ValueMap const* entries = ConfigBuilder::entriesOf(config)) {
+  if (EntryList const* entries = ConfigBuilder::entriesOf(config)) {
     serializeEntries(*entries);
     return;
   }
@@ -74,14 +79,14 @@ void ConfigSerializer::serialize(IConfig const& config) {
 
 // The library's own configurations hand out keys and values together, so no
 // key is looked up and no value text is copied.
-void ConfigSerializer::serializeEntries(ValueMap const& entries) {
+void ConfigSerializer::serializeEntries(EntryList const& entries) {
   guarded([&] { entrySerializer->reserve(textSize(entries)); });
-  for (auto const& entry : entries) {
+  for (ConfigEntry const& entry : entries) {
     guarded([&] {
-      if (entry.second != nullptr) {
-        entrySerializer->serialize(entry.first.c_str(), entry.second->getUtf8());
+      if (char const* text = valueText(entry)) {
+        entrySerializer->serialize(entry.key, text);
       } else {
-        entrySerializer->serialize(entry.first.c_str());
+        entrySerializer->serialize(entry.key);
       }
     });
   }

@@ -56,7 +56,7 @@ class ConfigSerializer {
   void serialize(IConfig const& config);
 
  private:
-  void serializeEntries(ValueMap const& entries);
+  void serializeEntries(EntryList const& entries);
   void serializeKeys(IConfig const& config);
   template <typename Body>
   void guarded(Body body);

@@ -145,6 +145,10 @@ std::unique_ptr<ConfigValue> ConfigValidator::validate(char const* key, char con
   return result;
 }
 
+bool ConfigValidator::keepsUntyped(char const* key) const {
+  return allowUnknownKeys && validators.find(requireText(key)) == validators.end();
+}
+
 void ConfigValidatorBuilder::setTypeValidator(char const* key, IConfig::Type type) {
   std::string const name = requireText(key);
   typeValidators[name] = type;

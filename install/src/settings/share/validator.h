@@ -50,6 +50,10 @@ class ConfigValidator {
   // InavlidValueError for a refused (or null) value, and the ValueFormatError
   // (302) of a text the type's reader refuses.
   std::unique_ptr<ConfigValue> validate(char const* key, char const* value) const;
+  // Whether validate would only check the key's text and keep it UNTYPED (a
+  // key without a rule, unknown keys allowed), so that a store may keep the
+  // text without making a value.
+  bool keepsUntyped(char const* key) const;
 
  private:
   ValidatorMap validators;

@@ -246,6 +246,18 @@ double ConfigValue::getDouble() const {
   throw TypeMismatchError();
 }
 
+int readUntypedInteger(char const* text) {
+  return parseInteger(text);
+}
+
+double readUntypedDouble(char const* text) {
+  return parseDouble(text);
+}
+
+bool readUntypedBoolean(char const* text) {
+  return parseBoolean(text);
+}
+
 bool equalsIgnoringAsciiCase(std::string const& a, std::string const& b) {
   auto const foldedEqual = [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) ==

@@ -19,6 +19,12 @@ char const* validateUtf8Sequence(char const* first, char const* last);
 // folds). Keys and fixed values match this way when case does not matter.
 bool equalsIgnoringAsciiCase(std::string const& a, std::string const& b);
 
+// What the typed getters of an UNTYPED value read from its text; the same
+// failures (ValueFormatError, 302).
+int readUntypedInteger(char const* text);
+double readUntypedDouble(char const* text);
+bool readUntypedBoolean(char const* text);
+
 // One value: its text as written and, for INTEGER, BOOLEAN and DOUBLE, the
 // value read from it when it was made. Typed getters of an UNTYPED value read
 // the text on each call. Failures: ValueFormatError (302) for a text that is
