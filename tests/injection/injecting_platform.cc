@@ -136,6 +136,7 @@ TAMO_ROUTE(linkUnnamed, -1, (int fd, Filename const& n, std::nothrow_t const& t)
 TAMO_ROUTE(reserveSpace, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
 TAMO_ROUTE(fstatx, -1, (int fd, struct statx& r, std::nothrow_t const& t), (fd, r, t))
 TAMO_ROUTE(statx, -1, (Filename const& n, struct statx& r, std::nothrow_t const& t), (n, r, t))
+TAMO_ROUTE(read, -1, (int fd, void* d, size_t size, std::nothrow_t const& t), (fd, d, size, t))
 TAMO_ROUTE(write, -1, (int fd, void const* d, size_t size, std::nothrow_t const& t),
            (fd, d, size, t))
 TAMO_ROUTE(fsync, -1, (int fd, std::nothrow_t const& t), (fd, t))
