@@ -102,7 +102,11 @@ std::string_view skipBlanks(std::string_view text) {
 // Trimming and the empty-key check apply to what is handed on; otherwise
 // "a \0b" would give the key "a " and "\0=v" the empty key "", neither of
 // which could be written out and read back.
-std::string_view handedOn(std::string_view text) {
+// Texts without any NUL, the common case, are searched once as a whole
+// instead of once per key and value.
+std::string_view handedOn(std::string_view text, bool mayHoldNul) {
+  if (!mayHoldNul)
+    return rtrim(text);
   void const* const nul = std::memchr(text.data(), '\0', text.size());
   std::size_t const size =
       nul != nullptr ? static_cast<std::size_t>(static_cast<char const*>(nul) - text.data())
@@ -171,6 +175,7 @@ class LineReader {
   bool const failFast;
   bool const allowKeysWithoutValues;
   char* text = nullptr;
+  bool textHoldsNul = true;
   std::size_t lineNumber = 0;
   std::size_t character = 0;
 };
@@ -179,6 +184,7 @@ class LineReader {
 // line end is looked at before the line is read, which may overwrite it.
 void LineReader::readAll(char* writable, std::size_t size) {
   text = writable;
+  textHoldsNul = std::memchr(writable, '\0', size) != nullptr;
   std::string_view const rest(writable, size);
   LineEnds ends(rest);
   std::size_t offset = 0;
@@ -233,17 +239,17 @@ bool LineReader::readEntry(std::string_view line, std::size_t start) {
   std::size_t const separator = findSeparator(line, start);
   if (separator == std::string_view::npos)
     return readKeyOnly(line.substr(start));
-  std::string_view const key = handedOn(line.substr(start, separator - start));
+  std::string_view const key = handedOn(line.substr(start, separator - start), textHoldsNul);
   if (key.empty())
     return refuse(PARSE_EMPTY_KEY);
-  std::string_view const value = handedOn(skipBlanks(line.substr(separator + 1)));
+  std::string_view const value = handedOn(skipBlanks(line.substr(separator + 1)), textHoldsNul);
   return passValue(key, &value);
 }
 
 bool LineReader::readKeyOnly(std::string_view text) {
   if (!allowKeysWithoutValues)
     return refuse(PARSE_KEY_WITHOUT_VALUE);
-  std::string_view const key = handedOn(text);
+  std::string_view const key = handedOn(text, textHoldsNul);
   if (key.empty())
     return refuse(PARSE_EMPTY_KEY);
   return passValue(key, nullptr);
