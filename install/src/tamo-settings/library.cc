@@ -7,21 +7,21 @@
 
 namespace tamo_tool {
 
+// The library fills a caller's copy of each table; one copy each will do.
+template <typename Table, typename Getter>
+Table filledTable(Getter get) {
+  Table table{};
+  get(&table);
+  return table;
+}
+
 settings_api_t const& api() {
-  static settings_api_t const table = [] {
-    settings_api_t filled{};
-    settings_api_get(&filled);
-    return filled;
-  }();
+  static settings_api_t const table = filledTable<settings_api_t>(settings_api_get);
   return table;
 }
 
 settings_api2_t const& api2() {
-  static settings_api2_t const table = [] {
-    settings_api2_t filled{};
-    settings_api2_get(&filled);
-    return filled;
-  }();
+  static settings_api2_t const table = filledTable<settings_api2_t>(settings_api2_get);
   return table;
 }
 
