@@ -16,7 +16,7 @@ namespace {
 // As the kernel's own limit on links met in one resolution.
 constexpr int kMostLinks = 40;
 
-[[noreturn]] void refuse() {
+[[noreturn]] bool refuse() {
   throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
 }
 
@@ -145,8 +145,9 @@ class Walk {
     if (platform::statAt(current.handle.get(), component, entry, std::nothrow) != 0) {
       if (errno != ENOENT)
         refuse();
+      // A dangling link makes nothing: whoever set it chose the name.
       if (last)
-        return true;
+        return finalFromLink ? refuse() : true;
       if (parents == TargetDirectory::Parents::MustExist)
         refuse();
       makeDirectory(current, component);
@@ -164,6 +165,11 @@ class Walk {
       file = entry;
       return true;
     }
+    // As the directories were made before: only where one must be made
+    // below a file is the name itself at fault.
+    if (!S_ISDIR(entry.st_mode) && parents == TargetDirectory::Parents::Create &&
+        pending.size() >= 2)
+      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
     Directory next = openStep(current.handle.get(), component);
     if (!isSameObject(next.status, entry))
       refuse();
@@ -180,6 +186,8 @@ class Walk {
       refuse();
     if (link.st_uid != caller && link.st_uid != 0)
       steeredBy = link.st_uid;
+    if (pending.empty())
+      finalFromLink = true;
     if (text.front() == '/')
       current = startOf(text);
     splitInto(text, pending);
@@ -187,6 +195,7 @@ class Walk {
 
   std::deque<std::string> pending;
   int links = 0;
+  bool finalFromLink = false;
 };
 
 IoHandle openChecked(TargetDirectory const& target, int flags) {
