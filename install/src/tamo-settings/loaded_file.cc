@@ -61,7 +61,7 @@ std::string describe(RefusedLine const& refused, std::string const& content,
 }  // namespace
 
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist) {
-  LoadedFile file{name, canonicalPath(name), std::nullopt, newContext(), Import{0, {}}};
+  LoadedFile file{name, fileNameOf(name), std::nullopt, newContext(), Import{0, {}}};
   file.bytes = readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     throw ToolError(EXIT_NO_INPUT, name + ": cannot read: " + std::strerror(ENOENT));
