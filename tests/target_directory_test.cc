@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "support/child_process.h"
 #include "support/private_mounts.h"
@@ -313,6 +315,92 @@ TEST(ProcDecoy, StagingFileIsNeverLinkedThroughAForeignProc) {
   ASSERT_EQ(0, ::stat(layout.path("decoy").c_str(), &decoy));
   EXPECT_EQ(1u, decoy.st_nlink);
 }
+
+// Access lists and attributes come over with the new text, on each file
+// system an administrator is likely to have.
+struct FileSystemCase {
+  char const* name;
+  char const* mkfs;  // null for tmpfs
+};
+
+void PrintTo(FileSystemCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class AttributesSurvive : public testing::TestWithParam<FileSystemCase> {};
+
+constexpr int kCannotMount = -50;
+
+std::string attribute(std::string const& path, char const* name) {
+  std::string value(4096, '\0');
+  ssize_t const size = ::getxattr(path.c_str(), name, &value[0], value.size());
+  value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+  return size < 0 ? "(none)" : value;
+}
+
+// user::rw- user:1000:--- group::r-- mask::r-- other::r--
+std::string const kAcl(
+    "\2\0\0\0"
+    "\1\0\6\0\377\377\377\377"
+    "\2\0\0\0\350\3\0\0"
+    "\4\0\4\0\377\377\377\377"
+    "\20\0\4\0\377\377\377\377"
+    "\40\0\4\0\377\377\377\377",
+    44);
+
+TEST_P(AttributesSurvive, ReplacementAndExport) {
+  if (!tamo_test::haveRoot())
+    GTEST_SKIP() << "needs root to mount file systems";
+  TempDir dir;
+  std::string const mnt = dir.file("mnt"), image = dir.file("image");
+  ASSERT_EQ(0, ::mkdir(mnt.c_str(), 0755));
+  if (GetParam().mkfs != nullptr) {
+    int const fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_NE(-1, fd);
+    ASSERT_EQ(0, ::ftruncate(fd, off_t{320} << 20));  // xfs's least, sparse
+    ::close(fd);
+    std::string const mkfs = std::string(GetParam().mkfs) + " " + image + " >/dev/null 2>&1";
+    if (std::system(mkfs.c_str()) != 0)
+      GTEST_SKIP() << mkfs << " failed; tools/install-deps installs it";
+  }
+  std::vector<char const*> names = {"system.posix_acl_access", "user.origin", "trusted.note",
+                                    "security.selinux"};
+  int const result = tamo_test::runInPrivateMounts([&] {
+    bool const mounted =
+        GetParam().mkfs == nullptr
+            ? tamo_test::mountTmpfs(mnt, 1 << 20)
+            : std::system(("mount -o loop " + image + " " + mnt + " 2>/dev/null").c_str()) == 0;
+    if (!mounted)
+      return kCannotMount;
+    std::string const file = mnt + "/app.cfg";
+    writeFile(file, "A=1\n");
+    ::chmod(file.c_str(), 0644);
+    ::setxattr(file.c_str(), "system.posix_acl_access", kAcl.data(), kAcl.size(), 0);
+    ::setxattr(file.c_str(), "user.origin", "admin", 5, 0);
+    ::setxattr(file.c_str(), "trusted.note", "kept", 4, 0);
+    ::setxattr(file.c_str(), "security.selinux", "system_u:object_r:etc_t:s0", 27, 0);
+    std::vector<std::string> before;
+    for (char const* name : names)
+      before.push_back(attribute(file, name));
+    int lost = before[0] == "(none)" || before[1] == "(none)" ? 100 : 0;
+    for (auto write : {replaceFile, exportFile}) {
+      lost += write(file) == 0 ? 0 : 10;
+      for (std::size_t i = 0; i < names.size(); ++i)
+        lost += attribute(file, names[i]) == before[i] ? 0 : 1;
+    }
+    return lost;
+  });
+  if (result == tamo_test::kNoPrivateMounts || result == kCannotMount)
+    GTEST_SKIP() << "mounting " << GetParam().name << " is refused here";
+  EXPECT_EQ(0, result) << "100: the file system took no ACL or user attribute; 10: a write "
+                          "failed; 1: an attribute was lost";
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, AttributesSurvive,
+                         testing::Values(FileSystemCase{"tmpfs", nullptr},
+                                         FileSystemCase{"ext4", "mkfs.ext4 -q -F"},
+                                         FileSystemCase{"xfs", "mkfs.xfs -q -f"}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 // FIFOs, devices and sockets are refused before anything could block.
 TEST(NotRegular, FifoIsRefusedAtOnceByEveryRoad) {
