@@ -103,8 +103,15 @@ build() {
 read -r -a c_flags <<<"$cflags $ldflags"
 read -r -a cxx_flags <<<"$cxxflags $ldflags"
 export PKG_CONFIG_PATH=$(dirname "$pc_file")
-read -r -a shared_flags <<<"$("$pkg_config" --cflags --libs tamo-settings)"
-read -r -a static_flags <<<"$("$pkg_config" --static --cflags --libs tamo-settings)"
+# A .pc file for a system prefix names that prefix (the build cannot move);
+# pkg-config is told where the files are now instead.
+pkg_config_prefix=()
+if ! grep -q '^prefix=${pcfiledir}/' "$pc_file"; then
+  pkg_config_prefix=(--define-variable=prefix="$prefix")
+fi
+read -r -a shared_flags <<<"$("$pkg_config" "${pkg_config_prefix[@]}" --cflags --libs tamo-settings)"
+read -r -a static_flags <<<"$("$pkg_config" "${pkg_config_prefix[@]}" --static --cflags --libs \
+  tamo-settings)"
 build pkg-config-c-shared "$cc" "${c_flags[@]}" "$sources/program.c" "${shared_flags[@]}" \
   -o "$work/pkg-config-c-shared"
 build pkg-config-cxx-shared "$cxx" "${cxx_flags[@]}" "$sources/program.cc" "${shared_flags[@]}" \
