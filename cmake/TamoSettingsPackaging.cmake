@@ -1,7 +1,7 @@
 # Installs the settings library for C and C++ programs: the header, the shared
-# and static library, a pkg-config file and a CMake package. Every installed
-# file finds the others relative to itself, so the prefix may be chosen at
-# install time (cmake --install <build> --prefix <dir>).
+# and static library, a pkg-config file and a CMake package. Outside /usr every
+# installed file finds the others relative to itself, so the prefix may be
+# chosen at install time (cmake --install <build> --prefix <dir>).
 include(CMakePackageConfigHelpers)
 
 set(TAMO_SETTINGS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TamoSettings)
@@ -34,7 +34,18 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/TamoSettingsConfigVersion.cmake
   DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
 
-# pkg-config: the prefix is found from the .pc file's own folder.
+# pkg-config: the prefix is found from the .pc file's own folder, so that a
+# prefix may be moved. A system prefix (/usr) is written as it is: pkg-config
+# recognises its folders as the system's only when they are spelled so, and
+# then leaves them out of the flags.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(TAMO_PC_RELOCATABLE_DEFAULT OFF)
+else()
+  set(TAMO_PC_RELOCATABLE_DEFAULT ON)
+endif()
+option(TAMO_RELOCATABLE_PKGCONFIG
+  "Write the pkg-config prefix relative to the .pc file (else CMAKE_INSTALL_PREFIX)"
+  ${TAMO_PC_RELOCATABLE_DEFAULT})
 function(tamo_relative_to_prefix out dir)
   if(IS_ABSOLUTE "${dir}")
     set(${out} "${dir}" PARENT_SCOPE)
@@ -42,9 +53,14 @@ function(tamo_relative_to_prefix out dir)
     set(${out} "\${prefix}/${dir}" PARENT_SCOPE)
   endif()
 endfunction()
-file(RELATIVE_PATH TAMO_PC_PREFIX_FROM_PCFILEDIR
-  /prefix/${TAMO_SETTINGS_PKGCONFIG_DIR} /prefix)
-string(REGEX REPLACE "/$" "" TAMO_PC_PREFIX_FROM_PCFILEDIR "${TAMO_PC_PREFIX_FROM_PCFILEDIR}")
+if(TAMO_RELOCATABLE_PKGCONFIG)
+  file(RELATIVE_PATH TAMO_PC_PREFIX_FROM_PCFILEDIR
+    /prefix/${TAMO_SETTINGS_PKGCONFIG_DIR} /prefix)
+  string(REGEX REPLACE "/$" "" TAMO_PC_PREFIX_FROM_PCFILEDIR "${TAMO_PC_PREFIX_FROM_PCFILEDIR}")
+  set(TAMO_PC_PREFIX "\${pcfiledir}/${TAMO_PC_PREFIX_FROM_PCFILEDIR}")
+else()
+  set(TAMO_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+endif()
 tamo_relative_to_prefix(TAMO_PC_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 tamo_relative_to_prefix(TAMO_PC_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tamo-settings.pc.in
