@@ -190,16 +190,24 @@ TEST(ImportFromBuffer, ReadsPastANulAsAFileImportDoes) {
 
 TEST(ByteOrderMark, IsSkippedAtTheStartOnlyAndNeverExportedFirst) {
   Context context = newContext();
-  ASSERT_EQ(importText(context.get(), "\xEF\xBB\xBF" "a=1\n\xEF\xBB\xBF" "b=2"),
+  ASSERT_EQ(importText(context.get(),
+                       "\xEF\xBB\xBF"
+                       "a=1\n\xEF\xBB\xBF"
+                       "b=2"),
             SETTINGS_NO_ERROR);
   EXPECT_EQ(valueOf(context.get(), "a"), "1");
-  EXPECT_EQ(valueOf(context.get(), "\xEF\xBB\xBF" "b"), "2");
+  EXPECT_EQ(valueOf(context.get(),
+                    "\xEF\xBB\xBF"
+                    "b"),
+            "2");
   EXPECT_EQ(keyLine(context.get(), "a"), 0);
   // The key that begins with the mark comes first once "a" is gone.
   ASSERT_EQ(tamo_test::api().context_erase_key(context.get(), "a"), SETTINGS_NO_ERROR);
   char const* text = nullptr;
   ASSERT_EQ(api2().context_export_to_string(context.get(), &text), SETTINGS_NO_ERROR);
-  EXPECT_STREQ(text, "\n\xEF\xBB\xBF" "b=2\n");
+  EXPECT_STREQ(text,
+               "\n\xEF\xBB\xBF"
+               "b=2\n");
   Context again = newContext();
   ASSERT_EQ(importText(again.get(), text), SETTINGS_NO_ERROR);
   int equal = 0;

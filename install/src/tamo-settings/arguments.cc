@@ -92,7 +92,8 @@ Arguments parseArguments(int argc, char** argv) {
       optionsEnded = true;
       continue;
     }
-    std::size_t const equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string::npos;
+    std::size_t const equals =
+        argument.rfind("--", 0) == 0 ? argument.find('=') : std::string::npos;
     std::string const name = longName(argument.substr(0, equals));
     bool const isFlag = allowed->flags.count(name) != 0;
     bool const isValued = allowed->valued.count(name) != 0;

@@ -16,7 +16,6 @@ namespace tamo_tool {
 
 namespace {
 
-
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -67,14 +66,13 @@ Stored storedEntry(std::string const& key, std::string const& value, ReadRules c
   std::vector<std::string> const keys = keysOf(single.get());
   if (import.status != SETTINGS_NO_ERROR || keys.size() != 1) {
     int const kind = import.refused.empty() ? 0 : import.refused.front().kind;
-    throw ToolError(EXIT_REFUSED,
-                    printable(line) + (kind == SETTINGS_REFUSED_INVALID_KEY ? ": the key is refused"
-                                                                 : ": the value is refused"));
+    throw ToolError(EXIT_REFUSED, printable(line) + (kind == SETTINGS_REFUSED_INVALID_KEY
+                                                         ? ": the key is refused"
+                                                         : ": the value is refused"));
   }
   std::string stored = *valueOf(single.get(), keys.front());
   return Stored{keys.front(), std::move(stored), std::move(single)};
 }
-
 
 // The JSON report quotes the file's lines and values; each must be
 // well-formed UTF-8, which the library's own check does not demand.

@@ -117,8 +117,10 @@ std::map<std::string, std::vector<int>> const& LoadedFile::keyLines() {
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
                     bool stdinAllowed) {
   bool const standardInput = stdinAllowed && name == "-";
-  LoadedFile file{name, standardInput ? "" : canonicalPath(name), std::nullopt, 0, newContext(),
-                  Import{0, {}}, std::nullopt};
+  LoadedFile file{name,         standardInput ? "" : canonicalPath(name),
+                  std::nullopt, 0,
+                  newContext(), Import{0, {}},
+                  std::nullopt};
   file.bytes = standardInput ? readStandardInput() : readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     fileError(EXIT_NO_INPUT, name, std::string("cannot read: ") + std::strerror(ENOENT));

@@ -31,14 +31,15 @@ int writeNew(Change& change, settings_context_t* merged, ReadRules const& rules,
   Context readBack = newContext();
   Import const import = importText(readBack.get(), text, rules);
   if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), merged))
-    fileError(EXIT_INTERNAL, name, "the merged text would not read back as intended; nothing written");
+    fileError(EXIT_INTERNAL, name,
+              "the merged text would not read back as intended; nothing written");
   report.diff = unifiedDiff(name, "", text);
   if (options.json && firstInvalidUtf8(text))
-    fileError(EXIT_REFUSED, name, "the merged text is not valid UTF-8, cannot be reported as JSON; "
-                                  "nothing written");
-  return finishChange(report, options, [&] {
-    writeSettingsFile(name, change.file.path, std::nullopt, text);
-  });
+    fileError(EXIT_REFUSED, name,
+              "the merged text is not valid UTF-8, cannot be reported as JSON; "
+              "nothing written");
+  return finishChange(report, options,
+                      [&] { writeSettingsFile(name, change.file.path, std::nullopt, text); });
 }
 
 int writeMerged(std::string const& name, settings_context_t* merged, ReadRules const& rules,

@@ -171,7 +171,9 @@ int runGet(Arguments const& arguments) {
   if (json) {
     if (answer && type == ValueType::TEXT)
       requireUtf8(file, key, *answer);
-    std::string const shown = !answer ? "null" : type == ValueType::TEXT ? jsonString(*answer) : *answer;
+    std::string const shown = !answer                   ? "null"
+                              : type == ValueType::TEXT ? jsonString(*answer)
+                                                        : *answer;
     printOut(shown + "\n");
   } else if (answer) {
     printOut(*answer + (arguments.has("--null") ? std::string(1, '\0') : "\n"));

@@ -84,8 +84,8 @@ bool equalsFolded(std::string_view text, char const* word) {
 }
 
 bool isBooleanText(std::string_view text) {
-  return text == "0" || text == "1" || equalsFolded(text, "true") ||
-         equalsFolded(text, "false") || equalsFolded(text, "yes") || equalsFolded(text, "no");
+  return text == "0" || text == "1" || equalsFolded(text, "true") || equalsFolded(text, "false") ||
+         equalsFolded(text, "yes") || equalsFolded(text, "no");
 }
 
 bool isOfType(std::string_view text, ValueType type) {

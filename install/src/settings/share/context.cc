@@ -63,9 +63,9 @@ void Context::importFromString(char const* text, ConfigValidator const* validato
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }
 
-void Context::importFromBuffer(char const* text, std::size_t size,
-                               ConfigValidator const* validator, KeyMapper const* keyMapper,
-                               bool failFast, bool allowKeysWithoutValues) {
+void Context::importFromBuffer(char const* text, std::size_t size, ConfigValidator const* validator,
+                               KeyMapper const* keyMapper, bool failFast,
+                               bool allowKeysWithoutValues) {
   PlainTextFileConfigParser parser{std::string(text, size)};
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);

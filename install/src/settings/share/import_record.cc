@@ -14,8 +14,7 @@ template <typename OnLine>
 class KeyLineFinder : public IConfigParserCallback {
  public:
   KeyLineFinder(std::vector<settings_refused_line_t> const& refused,
-                std::vector<std::pair<std::int32_t, std::string>> const& storedKeys,
-                OnLine onLine)
+                std::vector<std::pair<std::int32_t, std::string>> const& storedKeys, OnLine onLine)
       : refused(refused), storedKeys(storedKeys), onLine(onLine) {}
 
   bool onComment(IParserCursor const&, char const*) override { return true; }

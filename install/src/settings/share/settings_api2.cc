@@ -70,8 +70,7 @@ int context_import_from_buffer(settings_context_t* context, char const* text, si
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
     context->importFromBuffer(size != 0 ? text : "", size, fromHandle(validator),
-                              fromHandle(keyMapper), failFast != 0,
-                              allowKeysWithoutValues != 0);
+                              fromHandle(keyMapper), failFast != 0, allowKeysWithoutValues != 0);
   });
 }
 
