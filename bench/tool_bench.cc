@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "bench_files.h"
 #include "report.h"
 
 extern char** environ;
@@ -46,8 +45,15 @@ char const* peerName(Peer peer) {
   return peer == Peer::TAMO ? "tamo" : peer == Peer::GIT ? "git" : "crudini";
 }
 
+void writeWholeFile(std::string const& path, std::string const& text) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool const written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file == nullptr || std::fclose(file) != 0 || !written)
+    throw std::runtime_error("cannot write " + path);
+}
+
 std::string keyName(std::size_t number) {
-  char text[16];
+  char text[32];
   std::snprintf(text, sizeof text, "k%06zu", number);
   return text;
 }

@@ -169,15 +169,19 @@ int runSet(Arguments const& arguments) {
   requireOperands(arguments, "set [OPTIONS] FILE KEY=VALUE...");
   ReadRules const rules(arguments.has("--installer"));
   Change change = startChange(arguments.operands[0], rules);
+  // The new entries are gathered first and merged over the file's once: a
+  // merge copies the whole configuration.
+  Context entries = newContext();
   for (std::size_t i = 1; i < arguments.operands.size(); ++i) {
     std::string const& operand = arguments.operands[i];
     std::size_t const equals = operand.find('=');
     if (equals == std::string::npos)
       throw ToolError(EXIT_USAGE, "set: " + printable(operand) + " is not KEY=VALUE");
     Stored const entry = storedEntry(operand.substr(0, equals), operand.substr(equals + 1), rules);
-    mergeInto(change.intended.get(), entry.entry.get());
+    mergeInto(entries.get(), entry.entry.get());
     change.note(entry.key);
   }
+  mergeInto(change.intended.get(), entries.get());
   for (std::string const& key : change.keys)
     editValue(change, key);
   return finish(change, rules, outputOptionsOf(arguments));
