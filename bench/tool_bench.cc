@@ -36,8 +36,7 @@ struct Size {
   std::size_t bytes;
 };
 // 1 MiB stands for the largest file the library reads, one byte less.
-constexpr Size kSizes[] = {
-    {"1KiB", 1024}, {"64KiB", 65536}, {"512KiB", 524288}, {"1MiB", 1048575}};
+constexpr Size kSizes[] = {{"1KiB", 1024}, {"64KiB", 65536}, {"512KiB", 524288}, {"1MiB", 1048575}};
 
 enum class Peer { TAMO, GIT, CRUDINI };
 
@@ -47,7 +46,8 @@ char const* peerName(Peer peer) {
 
 void writeWholeFile(std::string const& path, std::string const& text) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  bool const written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  bool const written =
+      file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file == nullptr || std::fclose(file) != 0 || !written)
     throw std::runtime_error("cannot write " + path);
 }
