@@ -31,12 +31,12 @@ struct InstallerRun {
   std::vector<std::string> calls;
 };
 
-// The export's first call is the check for the first parent directory.
+// The export's first call asks for the caller's user, before its walk to the file.
 InstallerRun runInstaller(tamo_test::TempDir const& dir, bool systemExists, std::size_t failAt,
                           int error) {
   std::string const record = dir.file("calls");
   std::remove(record.c_str());
-  ::setenv("TAMO_INJECT_FROM", "fileExist", 1);
+  ::setenv("TAMO_INJECT_FROM", "effectiveUser", 1);
   ::setenv("TAMO_INJECT_RECORD", record.c_str(), 1);
   ::setenv("TAMO_INJECT_AT", std::to_string(failAt).c_str(), 1);
   ::setenv("TAMO_INJECT_ERROR", std::to_string(error).c_str(), 1);

@@ -112,7 +112,7 @@ LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustEx
                     bool stdinAllowed) {
   bool const standardInput = stdinAllowed && name == "-";
   LoadedFile file{
-      name, standardInput ? "" : canonicalPath(name), std::nullopt, 0, newContext(), Import{0, {}}};
+      name, standardInput ? "" : fileNameOf(name), std::nullopt, 0, newContext(), Import{0, {}}};
   file.bytes = standardInput ? readStandardInput() : readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     fileError(EXIT_NO_INPUT, name, std::string("cannot read: ") + std::strerror(ENOENT));

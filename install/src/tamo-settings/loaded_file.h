@@ -21,7 +21,7 @@ constexpr int kRefusedNul = 1;
 
 struct LoadedFile {
   std::string shownName;             // as the user wrote it; "-" for standard input
-  std::string path;                  // canonical; empty for standard input
+  std::string path;                  // as the kernel resolves it; empty for standard input
   std::optional<std::string> bytes;  // nothing when the file does not exist
   std::size_t signature = 0;         // bytes of a leading byte order mark
   Context context;                   // what the library reads from bytes

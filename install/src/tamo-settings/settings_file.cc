@@ -1,6 +1,7 @@
 #include "settings_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -20,37 +21,44 @@ namespace {
 
 constexpr std::size_t kLargestFile = 1048575;
 
-std::string workingDirectory() {
-  std::vector<char> buffer(4096);
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE)
-      throw ToolError(EXIT_USAGE, std::string("no working directory: ") + std::strerror(errno));
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
-}
-
-void appendComponents(std::string const& name, std::vector<std::string>& components) {
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos)
-      end = name.size();
-    std::string const part = name.substr(start, end - start);
-    if (part == "..") {
-      if (components.empty())
-        throw ToolError(EXIT_USAGE, name + ": \"..\" above the root");
-      components.pop_back();
-    } else if (!part.empty() && part != ".") {
-      components.push_back(part);
-    }
-    start = end + 1;
-  }
-}
-
+// The directory as the kernel finds it: "a/b/.." stays as written.
 std::string directoryOf(std::string const& path) {
   std::size_t const slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool isStickyWorldWritable(struct stat const& directory) {
+  return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+}
+
+std::string uidOf(struct stat const& entry) {
+  return "uid " + std::to_string(entry.st_uid);
+}
+
+// Which of the library's rules refused a write, for the message; the
+// library decided through its descriptors, this only looks again to say why.
+std::optional<std::string> refusingRule(std::string const& path) {
+  struct stat entry;
+  struct stat directory;
+  if (lstat(path.c_str(), &entry) != 0 || stat(directoryOf(path).c_str(), &directory) != 0)
+    return std::nullopt;
+  uid_t const caller = geteuid();
+  bool const foreign = entry.st_uid != caller && entry.st_uid != directory.st_uid;
+  if (S_ISLNK(entry.st_mode) && foreign && isStickyWorldWritable(directory))
+    return "a link of another user (" + uidOf(entry) +
+           ") in a sticky world-writable directory is not followed (as fs.protected_symlinks)";
+  if (S_ISLNK(entry.st_mode) && foreign && entry.st_uid != 0)
+    return "a link of " + uidOf(entry) +
+           ", neither yours, root's nor the directory owner's, is not followed";
+  if (S_ISREG(entry.st_mode) && foreign && isStickyWorldWritable(directory))
+    return "a file of another user (" + uidOf(entry) +
+           ") in a sticky world-writable directory is not written (as fs.protected_regular)";
+  if ((S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)) && access(path.c_str(), W_OK) == 0)
+    return "a link on the way is another user's and leads where that user may not write, "
+           "or the file was replaced meanwhile";
+  return std::nullopt;
 }
 
 int accessProblem(std::string const& path) {
@@ -103,31 +111,39 @@ WriteFailure probeWriteFailure(std::string const& path, int libraryStatus) {
 
 }  // namespace
 
-std::string canonicalPath(std::string const& name) {
-  std::vector<std::string> components;
-  if (name.empty() || (name[0] != '/' && name[0] != '\\'))
-    appendComponents(workingDirectory(), components);
-  appendComponents(name, components);
-  std::string path;
-  for (std::string const& component : components)
-    path += "/" + component;
-  return path.empty() ? "/" : path;
+std::string fileNameOf(std::string const& name) {
+  if (name.find('\\') != std::string::npos)
+    throw ToolError(EXIT_REFUSED, name +
+                                      ": a backslash is not a separator here; "
+                                      "name the file with '/' alone");
+  return name;
 }
 
+// Opened without waiting and checked before the first read: a FIFO would
+// block both, a device may act on being opened.
 std::optional<std::string> readSettingsFile(std::string const& shownName, std::string const& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) {
+  int const fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1) {
     if (errno == ENOENT)
       return std::nullopt;
     failedReading(shownName, errno);
   }
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), std::fclose);
+  if (!file) {
+    int const error = errno;
+    close(fd);
+    failedReading(shownName, error);
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0)
+    failedReading(shownName, errno);
+  if (!S_ISREG(status.st_mode))
+    fileError(EXIT_NO_INPUT, shownName, "cannot read: not a regular file");
   // Room for what the file claims and one byte more, so that the end is
   // seen in the first read; a buffer of the largest size would cost a small
   // file the pages of a megabyte.
-  struct stat status;
-  std::size_t room = 4096;
-  if (fstat(fileno(file.get()), &status) == 0 && status.st_size > 0)
-    room = std::min<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, kLargestFile + 1);
+  std::size_t const room = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max<off_t>(status.st_size, 4095)) + 1, kLargestFile + 1);
   std::string text;
   std::size_t size = 0;
   while (size <= kLargestFile) {
@@ -156,6 +172,10 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
   int const status = api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;
+  if (status == SETTINGS_OPEN_FILE_ERROR) {
+    if (std::optional<std::string> const rule = refusingRule(path))
+      fileError(EXIT_NO_PERMISSION, shownName, "refused: " + *rule + "; nothing was changed");
+  }
   WriteFailure const failure = probeWriteFailure(path, status);
   std::optional<std::string> now;
   try {
