@@ -51,6 +51,10 @@ ToolRun tool(tamo_test::TempDir const& dir, std::vector<std::string> arguments,
              ToolCall const& call = {}) {
   std::string const program = call.asNobody ? reachableTool() : TAMO_SETTINGS_PATH;
   arguments.insert(arguments.begin(), program);
+  // A 32-bit build tested under an emulator runs the tool under it too.
+  std::string const emulator = TAMO_PROGRAM_EMULATOR;
+  if (!emulator.empty())
+    arguments.insert(arguments.begin(), emulator);
   std::string const out = dir.path() + "/../" + "tool.out." + std::to_string(getpid());
   std::string const err = out + ".err";
   std::string const in = out + ".in";
