@@ -62,6 +62,19 @@ class StringBuffer : public PlainTextFileConfigParser::IBuffer {
   std::string text;
 };
 
+class ViewBuffer : public PlainTextFileConfigParser::IBuffer {
+ public:
+  explicit ViewBuffer(std::string_view text) : text(text) {}
+
+  WholeText getContents() const override {
+    validateBufferContents(text.data(), text.size());
+    return copyText(text.data(), text.size());
+  }
+
+ private:
+  std::string_view text;
+};
+
 // A membership test inlined for the few characters of a set; the string
 // searches would call memchr once for every character looked at.
 constexpr bool isIn(std::string_view set, char c) {
@@ -281,6 +294,10 @@ PlainTextFileConfigParser::Cursor LineReader::cursor() const {
 
 }  // namespace
 
+bool startsWithByteOrderMark(std::string_view text) {
+  return text.substr(0, kByteOrderMark.size()) == kByteOrderMark;
+}
+
 std::string formatCursor(IParserCursor const& cursor) {
   // Widened so that the largest cursor prints without overflowing.
   long long const line = static_cast<long long>(cursor.line) + 1;
@@ -348,6 +365,10 @@ void PlainTextFileConfigParser::setSourceBuffer(std::string&& text) {
   buffer = std::make_unique<StringBuffer>(std::move(text));
 }
 
+void PlainTextFileConfigParser::setSourceView(char const* text, std::size_t size) {
+  buffer = std::make_unique<ViewBuffer>(std::string_view(text, size));
+}
+
 void PlainTextFileConfigParser::setValidator(ConfigValidator const* validator) {
   this->validator = validator;
 }
@@ -376,8 +397,12 @@ IConfig* PlainTextFileConfigParser::parse() {
   bool const runFailFast = failFast;
   ParserErrorCounter counter(errorListener);
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
-  std::size_t const size = text.size;
-  char* const adopted = builder.adoptText(std::move(text.data), size);
+  std::size_t size = text.size;
+  char* adopted = builder.adoptText(std::move(text.data), size);
+  if (startsWithByteOrderMark(std::string_view(adopted, size))) {
+    adopted += kByteOrderMark.size();
+    size -= kByteOrderMark.size();
+  }
   if (importRecord != nullptr) {
     importRecord->keepText(adopted, size, allowKeysWithoutValues);
     RecordingCallback recording(builder, *importRecord, keyMapper != nullptr);
