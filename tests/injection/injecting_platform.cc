@@ -110,6 +110,10 @@ void closeIoHandle(int fd) {
   intercept("closeIoHandle");
   real::closeIoHandle(fd);
 }
+void pause(std::chrono::microseconds duration, std::nothrow_t const& t) {
+  intercept("pause");
+  real::pause(duration, t);
+}
 
 #define TAMO_ROUTE(name, failure, params, args) \
   auto name params->decltype(real::name args) { \
@@ -148,6 +152,7 @@ TAMO_ROUTE(fchmod, -1, (int fd, mode_t m, std::nothrow_t const& t), (fd, m, t))
 TAMO_ROUTE(fchown, -1, (int fd, uid_t o, gid_t g, std::nothrow_t const& t), (fd, o, g, t))
 TAMO_ROUTE(rename, -1, (Filename const& f, Filename const& to, std::nothrow_t const& t), (f, to, t))
 TAMO_ROUTE(unlink, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+TAMO_ROUTE(flock, -1, (int fd, int operation, std::nothrow_t const& t), (fd, operation, t))
 TAMO_ROUTE(realpath, false, (Filename const& n, std::string& r, std::nothrow_t const& t), (n, r, t))
 
 #undef TAMO_ROUTE

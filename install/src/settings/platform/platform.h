@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -78,6 +79,11 @@ int unlink(Filename const& name, std::nothrow_t const&);
 bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&);
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&);
+
+// The writers' lock.
+int flock(int fd, int operation, std::nothrow_t const&);
+// nanosleep for the duration; an interrupted pause simply ends early.
+void pause(std::chrono::microseconds duration, std::nothrow_t const&);
 
 }  // namespace platform
 }  // namespace settings_impl

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform.h"
@@ -203,6 +205,18 @@ bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&) {
   return ::read(fd, data, size);
+}
+
+int flock(int fd, int operation, std::nothrow_t const&) {
+  return ::flock(fd, operation);
+}
+
+void pause(std::chrono::microseconds duration, std::nothrow_t const&) {
+  auto const seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
+  struct timespec const request = {
+      static_cast<time_t>(seconds.count()),
+      static_cast<long>(std::chrono::nanoseconds(duration - seconds).count())};
+  ::nanosleep(&request, nullptr);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config_ops.h"
+#include "file_lock.h"
 #include "file_ops.h"
 #include "file_replace.h"
 #include "filename.h"
@@ -47,6 +48,22 @@ void Context::importFromFile(char const* fileName, ConfigValidator const* valida
                              bool allowKeysWithoutValues) {
   Filename const canonical = Filename(fileName).canonicalize();
   PlainTextFileConfigParser parser(canonical);
+  parser.setImportRecord(&importRecord);
+  updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
+}
+
+void Context::importFromLockedFile(WriterLock const& lock, ConfigValidator const* validator,
+                                   KeyMapper const* keyMapper, bool failFast,
+                                   bool allowKeysWithoutValues) {
+  WholeText text;
+  if (!readLockedFile(lock, text)) {
+    // As the file parser leaves a file it cannot open: no refused lines.
+    importErrors.clear();
+    importRecord.clear();
+    throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
+  }
+  PlainTextFileConfigParser parser{text.size != 0 ? std::string(text.data.get(), text.size)
+                                                  : std::string()};
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }
@@ -103,6 +120,10 @@ void Context::exportToFile(char const* fileName) const {
   std::string const text = serializeConfig(*config);
   ensureDirectoryTreeExist(canonical);
   replaceFileContents(canonical, text);
+}
+
+void Context::exportToLockedFile(WriterLock const& lock) const {
+  replaceLockedFile(lock, serializeConfig(*config));
 }
 
 std::string const& Context::exportToString() {
