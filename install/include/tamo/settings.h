@@ -438,8 +438,8 @@ TAMO_SETTINGS_EXPORT int context_import_from_locked_file(
     settings_context_t* context, settings_lock_t* lock, settings_validator_t const* validator,
     settings_key_mapper_t const* keyMapper, int failFast,
     int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
-TAMO_SETTINGS_EXPORT int context_export_to_locked_file(settings_context_t* context,
-                                                       settings_lock_t* lock) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int context_export_to_locked_file(
+    settings_context_t* context, settings_lock_t* lock) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

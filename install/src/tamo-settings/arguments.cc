@@ -16,16 +16,16 @@ struct CommandOptions {
 };
 
 std::set<std::string> const kChangeFlags = {"--installer", "--check", "--diff", "--json",
-                                            "--detailed-exitcodes"};
+                                            "--detailed-exitcodes", "--no-lock"};
 
 std::vector<CommandOptions> const& commands() {
   static std::vector<CommandOptions> const table = {
       {"check", {"--installer"}, {}},
       {"get", {"--installer"}, {"--type", "--default"}},
       {"list", {"--installer"}, {"--format"}},
-      {"set", kChangeFlags, {}},
-      {"unset", kChangeFlags, {}},
-      {"merge", kChangeFlags, {"--output"}},
+      {"set", kChangeFlags, {"--wait"}},
+      {"unset", kChangeFlags, {"--wait"}},
+      {"merge", kChangeFlags, {"--output", "--wait"}},
   };
   return table;
 }

@@ -1,5 +1,6 @@
 // set and unset: edits that touch only the lines of the changed keys, read
 // back through the library before anything is written.
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -90,6 +91,7 @@ std::vector<int> linesOfKey(LoadedFile const& file, std::string const& key,
 }
 
 struct Change {
+  std::unique_ptr<WriterLock> lock;  // taken before the file is read
   LoadedFile file;
   Context intended;
   TextEdit edit;
@@ -106,12 +108,14 @@ struct Change {
 Change startChange(Arguments const& arguments, ReadRules const& rules, char const* form) {
   if (arguments.operands.size() < 2)
     throw ToolError(EXIT_USAGE, std::string("usage: tamo-settings ") + form);
-  LoadedFile file = loadFile(arguments.operands[0], rules, false);
+  std::string const& name = arguments.operands[0];
+  auto lock = std::make_unique<WriterLock>(arguments, name, canonicalPath(name));
+  LoadedFile file = loadFile(name, rules, false, lock.get());
   requireClean(file, rules);
   Context intended = newContext();
   mergeInto(intended.get(), file.context.get());
   TextEdit edit(file.bytes.value_or(""));
-  return Change{std::move(file), std::move(intended), std::move(edit), {}};
+  return Change{std::move(lock), std::move(file), std::move(intended), std::move(edit), {}};
 }
 
 // Reads the edited text back, writes it when it differs and reports.
@@ -133,8 +137,10 @@ int finish(Change& change, ReadRules const& rules, OutputOptions const& options)
                                          "nothing written");
     report.diff = change.edit.diff(change.file.shownName);
     if (!options.checkOnly)
-      writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited);
+      writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited,
+                        change.lock->get());
   }
+  change.lock->release();
   return finishChange(report, options);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "library.h"
+#include "writer_lock.h"
 
 namespace tamo_tool {
 
@@ -21,7 +22,9 @@ struct LoadedFile {
 
 // Reads the file with the rules. A missing file is an empty one unless
 // mustExist (then ToolError 66); text that is not UTF-8 is ToolError 65.
-LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist);
+// With a lock, the file is read through it.
+LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
+                    WriterLock const* lock = nullptr);
 
 // "FILE:LINE:COLUMN: error: MESSAGE" for each refused line, from 1.
 void printRefused(std::FILE* out, LoadedFile const& file, ReadRules const& rules);

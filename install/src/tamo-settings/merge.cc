@@ -1,6 +1,7 @@
 // merge: the files read in order into one configuration, later ones winning,
 // printed or written as the export writes it.
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "commands.h"
@@ -23,9 +24,10 @@ std::vector<std::string> unionOfKeys(settings_context_t* a, settings_context_t* 
   return keys;
 }
 
-int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRules const& rules) {
+int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRules const& rules,
+                WriterLock& lock) {
   std::string const name = *arguments.value("--output");
-  LoadedFile const target = loadFile(name, rules, false);
+  LoadedFile const target = loadFile(name, rules, false, &lock);
   std::string const text = exportText(merged);
   ChangeReport report;
   for (std::string const& key : unionOfKeys(target.context.get(), merged))
@@ -40,8 +42,9 @@ int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRule
                                          "nothing written");
     report.diff = unifiedDiff(name, target.bytes.value_or(""), text);
     if (!arguments.has("--check"))
-      writeSettingsFile(name, target.path, target.bytes, text);
+      writeSettingsFile(name, target.path, target.bytes, text, lock.get());
   }
+  lock.release();
   return finishChange(report, outputOptionsOf(arguments));
 }
 
@@ -52,9 +55,18 @@ int runMerge(Arguments const& arguments) {
     throw ToolError(EXIT_USAGE, "usage: tamo-settings merge [OPTIONS] FILE... [-o FILE]");
   bool const writing = arguments.has("--output");
   if (!writing && (arguments.has("--check") || arguments.has("--diff") || arguments.has("--json") ||
-                   arguments.has("--detailed-exitcodes")))
-    throw ToolError(EXIT_USAGE, "merge: --check, --diff, --json and --detailed-exitcodes need -o");
+                   arguments.has("--detailed-exitcodes") || arguments.has("--wait") ||
+                   arguments.has("--no-lock")))
+    throw ToolError(EXIT_USAGE,
+                    "merge: --check, --diff, --json, --detailed-exitcodes, --wait and --no-lock "
+                    "need -o");
   ReadRules const rules(arguments.has("--installer"));
+  // Taken before any input is read, since the output may be one of them.
+  std::unique_ptr<WriterLock> lock;
+  if (writing) {
+    std::string const& output = *arguments.value("--output");
+    lock = std::make_unique<WriterLock>(arguments, output, canonicalPath(output));
+  }
   Context merged = newContext();
   for (std::string const& name : arguments.operands) {
     LoadedFile const file = loadFile(name, rules, true);
@@ -65,7 +77,7 @@ int runMerge(Arguments const& arguments) {
     mergeInto(merged.get(), file.context.get());
   }
   if (writing)
-    return writeMerged(arguments, merged.get(), rules);
+    return writeMerged(arguments, merged.get(), rules, *lock);
   std::string const text = exportText(merged.get());
   // The lone blank that keeps an exported file from being empty means nothing here.
   if (text != " ")

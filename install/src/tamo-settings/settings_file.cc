@@ -11,6 +11,7 @@
 
 #include "library.h"
 #include "tool_error.h"
+#include "writer_lock.h"
 
 namespace tamo_tool {
 
@@ -111,9 +112,13 @@ void requireReadableSize(std::string const& shownName, std::string const& text) 
 }
 
 void writeSettingsFile(std::string const& shownName, std::string const& path,
-                       std::optional<std::string> const& original, std::string const& text) {
+                       std::optional<std::string> const& original, std::string const& text,
+                       settings_lock_t* lock) {
   requireReadableSize(shownName, text);
-  int const status = api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
+  int const status =
+      lock != nullptr
+          ? api3().settings_locked_file_replace(lock, text.data(), text.size())
+          : api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;
   int const exitStatus = writeFailureStatus(path, status);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <tamo/settings.h>
+
 namespace tamo_tool {
 
 // The absolute name without ".", ".." and empty components, cut at '/' and
@@ -23,9 +25,10 @@ void requireReadableSize(std::string const& shownName, std::string const& text);
 
 // Makes text the file's contents; ToolError with 73, 74, 77 or 70 on
 // failure, saying whether the file still holds original (nothing for a file
-// that did not exist).
+// that did not exist). With a lock, the file is replaced through it.
 void writeSettingsFile(std::string const& shownName, std::string const& path,
-                       std::optional<std::string> const& original, std::string const& text);
+                       std::optional<std::string> const& original, std::string const& text,
+                       settings_lock_t* lock = nullptr);
 
 }  // namespace tamo_tool
 
