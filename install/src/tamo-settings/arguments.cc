@@ -15,17 +15,14 @@ struct CommandOptions {
   std::set<std::string> valued;
 };
 
-std::set<std::string> const kChangeFlags = {"--installer", "--check", "--diff", "--json",
+std::set<std::string> const kChangeFlags = {"--installer",          "--check",  "--diff", "--json",
                                             "--detailed-exitcodes", "--no-lock"};
 
 std::vector<CommandOptions> const& commands() {
   static std::vector<CommandOptions> const table = {
-      {"check", {"--installer"}, {}},
-      {"get", {"--installer"}, {"--type", "--default"}},
-      {"list", {"--installer"}, {"--format"}},
-      {"set", kChangeFlags, {"--wait"}},
-      {"unset", kChangeFlags, {"--wait"}},
-      {"merge", kChangeFlags, {"--output", "--wait"}},
+      {"check", {"--installer"}, {}},          {"get", {"--installer"}, {"--type", "--default"}},
+      {"list", {"--installer"}, {"--format"}}, {"set", kChangeFlags, {"--wait"}},
+      {"unset", kChangeFlags, {"--wait"}},     {"merge", kChangeFlags, {"--output", "--wait"}},
   };
   return table;
 }

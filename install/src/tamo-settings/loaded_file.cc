@@ -63,8 +63,8 @@ std::string describe(RefusedLine const& refused, std::string const& content,
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
                     WriterLock const* lock) {
   LoadedFile file{name, canonicalPath(name), std::nullopt, newContext(), Import{0, {}}};
-  file.bytes = lock != nullptr && lock->get() != nullptr ? lock->read()
-                                                         : readSettingsFile(name, file.path);
+  file.bytes =
+      lock != nullptr && lock->get() != nullptr ? lock->read() : readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     throw ToolError(EXIT_NO_INPUT, name + ": cannot read: " + std::strerror(ENOENT));
   file.import = importText(file.context.get(), file.bytes.value_or(""), rules);
