@@ -22,6 +22,15 @@ char const kInput[] = "WEB_TAMO=1\n";
 char const kMerged[] = "OTHER=kept\nWEB_TAMO=1\n";
 char const kCreating[] = "No pre-existing config file. Creating new one.";
 char const kCannotOpen[] = "Invalid pre-existing config file " SYSTEM_PATH ". Exiting...";
+// An input file that cannot be opened is taken for a missing one: the old
+// settings are written back, in key order.
+char const kNoInput[] = "No input config file " INPUT_PATH ".";
+char const kOldRewritten[] = "OTHER=kept\nWEB_TAMO=0\n";
+char const kCannotReadInput[] = "Unable to read input config file " INPUT_PATH ". Exiting...";
+char const kNotLocked[] = "Config file " SYSTEM_PATH
+                          " cannot be locked; it is read and written without the writers' lock.";
+char const kNotReleased[] =
+    "Config file " SYSTEM_PATH ": the writers' lock was not released cleanly.";
 char const kCannotWrite[] = "No write permissions for config file " SYSTEM_PATH
                             ". Please check if you are logged in as an administrator.";
 
@@ -31,12 +40,15 @@ struct InstallerRun {
   std::vector<std::string> calls;
 };
 
-// The export's first call is the check for the first parent directory.
+// Counting starts at the lock for an existing system file, at the check for
+// the first parent directory (the export's first call) for a new one.
 InstallerRun runInstaller(tamo_test::TempDir const& dir, bool systemExists, std::size_t failAt,
                           int error) {
   std::string const record = dir.file("calls");
   std::remove(record.c_str());
-  ::setenv("TAMO_INJECT_FROM", "fileExist", 1);
+  // An existing system file is read and written under the writers' lock;
+  // a new one's directory is made first, unlocked.
+  ::setenv("TAMO_INJECT_FROM", systemExists ? "flock" : "fileExist", 1);
   ::setenv("TAMO_INJECT_RECORD", record.c_str(), 1);
   ::setenv("TAMO_INJECT_AT", std::to_string(failAt).c_str(), 1);
   ::setenv("TAMO_INJECT_ERROR", std::to_string(error).c_str(), 1);
@@ -83,16 +95,24 @@ TEST_P(InstallerExportFaults, SystemFileIsOldOrMergedAndTheLogSaysWhich) {
       tamo_sandbox::FileState const& after = run.result.files[SYSTEM_PATH];
       bool const merged = after.exists && after.contents == mergedText;
       bool const old = systemExists ? after.exists && after.contents == kOld : !after.exists;
+      if (run.log == std::vector<std::string>{kNoInput}) {
+        EXPECT_EQ(after.contents, kOldRewritten) << where;
+        continue;
+      }
       EXPECT_TRUE(merged || old) << where << ": the file holds \"" << after.contents << '"';
       if (after.exists) {
         EXPECT_EQ(systemExists ? 0640u : 0644u, after.mode) << where;
       }
-      std::vector<std::string> cannotOpen = before, cannotWrite = before;
+      std::vector<std::string> cannotOpen = before, cannotWrite = before, cannotReadInput = before;
       cannotOpen.push_back(kCannotOpen);
+      cannotReadInput.push_back(kCannotReadInput);
       cannotWrite.push_back(kCannotWrite);
-      if (run.log == before) {
+      std::vector<std::string> notLocked = before, notReleased = before;
+      notLocked.push_back(kNotLocked);
+      notReleased.push_back(kNotReleased);
+      if (run.log == before || run.log == notLocked || run.log == notReleased) {
         EXPECT_TRUE(merged) << where << ": success logged without the merged file";
-      } else if (run.log == cannotOpen) {
+      } else if (run.log == cannotOpen || run.log == cannotReadInput) {
         EXPECT_TRUE(old) << where << ": 304 logged, but the file changed";
       } else {
         EXPECT_EQ(cannotWrite, run.log) << where;

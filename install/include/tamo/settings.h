@@ -423,8 +423,9 @@ TAMO_SETTINGS_EXPORT int settings_lock_release(settings_lock_t* lock) TAMO_SETTI
 /* *text, *size: the whole locked file as it is now (at most 1,048,575
  * bytes, else SETTINGS_FILE_TOO_BIG_ERROR), NUL-terminated, owned by the
  * handle and valid until its next read or release. A file that does not
- * exist gives *text NULL and *size 0 (an empty file gives ""). 304 when it
- * exists but cannot be opened, 307 for a read error. */
+ * exist gives *text NULL and *size 0 (an empty file gives ""); one that
+ * exists but cannot be opened or read gives SETTINGS_READ_FILE_ERROR, so
+ * that it is never taken for a missing one. */
 TAMO_SETTINGS_EXPORT int settings_locked_file_read(settings_lock_t* lock, char const** text,
                                                    size_t* size) TAMO_SETTINGS_NOEXCEPT;
 /* settings_replace_file_contents on the locked file, serialized with the
@@ -433,7 +434,9 @@ TAMO_SETTINGS_EXPORT int settings_locked_file_replace(settings_lock_t* lock, cha
                                                       size_t size) TAMO_SETTINGS_NOEXCEPT;
 /* context_import_from_file and context_export_to_file on the locked file
  * (the export creates no directory: the locked one exists). The decisive
- * read of a read-change-write is the one made under the lock. */
+ * read of a read-change-write is the one made under the lock. Unlike
+ * context_import_from_file, only a missing file is SETTINGS_OPEN_FILE_ERROR;
+ * one that exists but cannot be opened is SETTINGS_READ_FILE_ERROR. */
 TAMO_SETTINGS_EXPORT int context_import_from_locked_file(
     settings_context_t* context, settings_lock_t* lock, settings_validator_t const* validator,
     settings_key_mapper_t const* keyMapper, int failFast,

@@ -112,14 +112,23 @@ int WriterLock::release(std::nothrow_t const&) noexcept {
   return unlocked && closed ? SETTINGS_NO_ERROR : SETTINGS_OPEN_FILE_ERROR;
 }
 
+// Only a missing file may read as missing: a writer that took an existing
+// file it failed to open for an absent one would replace everything it
+// held. So an existing file that cannot be opened is READ_FILE_ERROR.
 bool readLockedFile(WriterLock const& lock, WholeText& text) {
   struct stat entry {};
   if (platform::lstat(lock.file(), entry, std::nothrow) != 0) {
     if (errno == ENOENT)
       return false;
-    fail(SETTINGS_OPEN_FILE_ERROR);
+    fail(SETTINGS_READ_FILE_ERROR);
   }
-  text = readWholeFile(lock.file(), kFileSizeLimit);
+  try {
+    text = readWholeFile(lock.file(), kFileSizeLimit);
+  } catch (settings::Exception const& e) {
+    if (e.code == SETTINGS_OPEN_FILE_ERROR)
+      fail(SETTINGS_READ_FILE_ERROR);
+    throw;
+  }
   return true;
 }
 

@@ -47,7 +47,8 @@ class WriterLock {
 };
 
 // The locked file's whole text, read as the imports read a file (below
-// 1 MiB, else FILE_TOO_BIG_ERROR 315); false when the file does not exist.
+// 1 MiB, else FILE_TOO_BIG_ERROR 315); false when the file does not exist,
+// READ_FILE_ERROR (307) when it exists but cannot be opened or read.
 bool readLockedFile(WriterLock const& lock, WholeText& text);
 // replaceFileContents on the locked file, whose directory exists.
 void replaceLockedFile(WriterLock const& lock, std::string const& text);
