@@ -170,19 +170,19 @@ INSTANTIATE_TEST_SUITE_P(Umasks, NewFileMode,
                                          UmaskCase{"None", 0, 0644}),
                          [](auto const& info) { return std::string(info.param.name); });
 
-// Changing the owner clears the set-ID bits, so the mode must come after it.
-TEST(FileReplace, KeepsOwnerGroupAndSetIdBits) {
+// Owner and group stay; the set-ID and sticky bits do not come with them.
+TEST(FileReplace, KeepsOwnerGroupAndPermissionsButNoSetIdBits) {
   SKIP_UNLESS_ROOT();
   TempDir dir;
   std::string path = dir.file("settings.cfg");
   tamo_test::writeFile(path, "old");
   ASSERT_EQ(0, ::chown(path.c_str(), 1234, 5678));
-  ASSERT_EQ(0, ::chmod(path.c_str(), 06750));
+  ASSERT_EQ(0, ::chmod(path.c_str(), 07750));
   ASSERT_EQ(0, replace(path, "a=1\n"));
   struct stat after = statOf(path);
   EXPECT_EQ(1234u, after.st_uid);
   EXPECT_EQ(5678u, after.st_gid);
-  EXPECT_EQ(06750u, after.st_mode & 07777);
+  EXPECT_EQ(0750u, after.st_mode & 07777);
   EXPECT_EQ("a=1\n", tamo_test::readFile(path));
 }
 

@@ -100,12 +100,14 @@ std::vector<Scenario> exportScenarios() {
        enterNothing},
       {"SymbolicLink", R::Plain, false, "d/settings.cfg", "real/target.cfg", prepareLink,
        enterNothing},
-      // The fallbacks: a file system without unnamed files, and no /proc to
-      // name one through.
+      // The fallbacks: a file system without unnamed files, no privilege to
+      // name one by its descriptor, and then no /proc to name it through.
       {"ExistingFileWithoutUnnamedFiles", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
        prepareExisting, enterNothing, "openUnnamed", EOPNOTSUPP},
+      {"ExistingFileNamedThroughProc", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
+       prepareExisting, enterNothing, "linkEmptyPath", ENOENT},
       {"ExistingFileWithoutProc", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
-       prepareExisting, enterNothing, "linkUnnamed", ENOENT},
+       prepareExisting, enterNothing, "linkEmptyPath openProcessDescriptors", ENOENT},
   };
   if (haveRoot()) {
     all.push_back({"MountPoint", R::PrivateMounts, true, "d/settings.cfg", "src/source.cfg",

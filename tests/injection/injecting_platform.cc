@@ -27,6 +27,10 @@ struct State {
   std::vector<std::string> calls;
 };
 
+bool refuses(std::string const& refusedCalls, char const* call) {
+  return (" " + refusedCalls + " ").find(" " + std::string(call) + " ") != std::string::npos;
+}
+
 State& state() {
   static State instance;
   return instance;
@@ -52,7 +56,7 @@ bool intercept(char const* call) {
   State& s = state();
   if (!s.armed)
     return false;
-  if (s.plan.refusedCall == call) {
+  if (refuses(s.plan.refusedCall, call)) {
     errno = s.plan.refusedError;
     return true;
   }
@@ -114,6 +118,10 @@ void pause(std::chrono::microseconds duration, std::nothrow_t const& t) {
   intercept("pause");
   real::pause(duration, t);
 }
+uid_t effectiveUser(std::nothrow_t const& t) {
+  intercept("effectiveUser");
+  return real::effectiveUser(t);
+}
 
 #define TAMO_ROUTE(name, failure, params, args) \
   auto name params->decltype(real::name args) { \
@@ -135,25 +143,40 @@ TAMO_ROUTE(createTempFile, (std::pair<int, std::string>{-1, ""}), (std::nothrow_
 TAMO_ROUTE(open, -1, (Filename const& n, int flags, std::nothrow_t const& t), (n, flags, t))
 TAMO_ROUTE(openExclusive, -1, (Filename const& n, mode_t m, std::nothrow_t const& t), (n, m, t))
 TAMO_ROUTE(openDirectory, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
-TAMO_ROUTE(openUnnamed, -1, (Filename const& n, mode_t m, std::nothrow_t const& t), (n, m, t))
-TAMO_ROUTE(linkUnnamed, -1, (int fd, Filename const& n, std::nothrow_t const& t), (fd, n, t))
 TAMO_ROUTE(reserveSpace, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
 TAMO_ROUTE(fstatx, -1, (int fd, struct statx& r, std::nothrow_t const& t), (fd, r, t))
-TAMO_ROUTE(statx, -1, (Filename const& n, struct statx& r, std::nothrow_t const& t), (n, r, t))
 TAMO_ROUTE(read, -1, (int fd, void* d, size_t size, std::nothrow_t const& t), (fd, d, size, t))
 TAMO_ROUTE(write, -1, (int fd, void const* d, size_t size, std::nothrow_t const& t),
            (fd, d, size, t))
 TAMO_ROUTE(fsync, -1, (int fd, std::nothrow_t const& t), (fd, t))
 TAMO_ROUTE(ftruncate, -1, (int fd, off_t size, std::nothrow_t const& t), (fd, size, t))
 TAMO_ROUTE(fstat, -1, (int fd, struct stat& r, std::nothrow_t const& t), (fd, r, t))
-TAMO_ROUTE(stat, -1, (Filename const& n, struct stat& r, std::nothrow_t const& t), (n, r, t))
-TAMO_ROUTE(lstat, -1, (Filename const& n, struct stat& r, std::nothrow_t const& t), (n, r, t))
 TAMO_ROUTE(fchmod, -1, (int fd, mode_t m, std::nothrow_t const& t), (fd, m, t))
 TAMO_ROUTE(fchown, -1, (int fd, uid_t o, gid_t g, std::nothrow_t const& t), (fd, o, g, t))
-TAMO_ROUTE(rename, -1, (Filename const& f, Filename const& to, std::nothrow_t const& t), (f, to, t))
-TAMO_ROUTE(unlink, -1, (Filename const& n, std::nothrow_t const& t), (n, t))
+using Name = std::string const&;
+TAMO_ROUTE(openAt, -1, (int d, Name n, int flags, std::nothrow_t const& t), (d, n, flags, t))
+TAMO_ROUTE(statAt, -1, (int d, Name n, struct stat& r, std::nothrow_t const& t), (d, n, r, t))
+TAMO_ROUTE(readLinkAt, -1, (int d, Name n, std::string& text, std::nothrow_t const& t),
+           (d, n, text, t))
+TAMO_ROUTE(makeDirectoryAt, -1, (int d, Name n, std::nothrow_t const& t), (d, n, t))
+TAMO_ROUTE(openUnnamed, -1, (int d, mode_t m, std::nothrow_t const& t), (d, m, t))
+TAMO_ROUTE(openExclusiveAt, -1, (int d, Name n, mode_t m, std::nothrow_t const& t), (d, n, m, t))
+TAMO_ROUTE(linkEmptyPath, -1, (int fd, int d, Name n, std::nothrow_t const& t), (fd, d, n, t))
+TAMO_ROUTE(openProcessDescriptors, -1, (std::nothrow_t const& t), (t))
+TAMO_ROUTE(fstatfs, -1, (int fd, struct statfs& r, std::nothrow_t const& t), (fd, r, t))
+TAMO_ROUTE(linkUnnamed, -1, (int p, int fd, int d, Name n, std::nothrow_t const& t),
+           (p, fd, d, n, t))
+TAMO_ROUTE(renameAt, -1, (int d, Name f, Name to, unsigned flags, std::nothrow_t const& t),
+           (d, f, to, flags, t))
+TAMO_ROUTE(unlinkAt, -1, (int d, Name n, std::nothrow_t const& t), (d, n, t))
+TAMO_ROUTE(listAttributes, -1, (int fd, char* b, size_t size, std::nothrow_t const& t),
+           (fd, b, size, t))
+TAMO_ROUTE(getAttribute, -1, (int fd, char const* n, void* v, size_t size, std::nothrow_t const& t),
+           (fd, n, v, size, t))
+TAMO_ROUTE(setAttribute, -1,
+           (int fd, char const* n, void const* v, size_t size, std::nothrow_t const& t),
+           (fd, n, v, size, t))
 TAMO_ROUTE(flock, -1, (int fd, int operation, std::nothrow_t const& t), (fd, operation, t))
-TAMO_ROUTE(realpath, false, (Filename const& n, std::string& r, std::nothrow_t const& t), (n, r, t))
 
 #undef TAMO_ROUTE
 

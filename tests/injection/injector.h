@@ -21,8 +21,8 @@ struct Plan {
   int error = 0;       // errno of the failure; 0 kills the process instead
   // Runs just before the kill, e.g. to shut the file system down.
   std::function<void()> beforeKill;
-  // When set, every call of this name fails with refusedError, uncounted:
-  // a system that lacks what the call needs.
+  // When set, every call of these names (separated by blanks) fails with
+  // refusedError, uncounted: a system that lacks what the calls need.
   std::string refusedCall;
   int refusedError = 0;
   // When set, counting starts at the first call of this name.

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,10 +120,14 @@ int cutAtEveryCall(FileSystem const& fs, std::string const& device, std::string 
     std::size_t renameAt = clean.size();
     std::size_t namedAt = clean.size();
     for (std::size_t i = 0; i < clean.size(); ++i)
-      if (clean[i] == "openExclusive")
+      if (clean[i] == "openExclusiveAt")
         namedAt = i;
+    std::size_t linkedAt = clean.size();
     for (std::size_t i = 0; i < clean.size(); ++i)
-      if (clean[i] == "rename")
+      if (clean[i] == "linkEmptyPath" || clean[i] == "linkUnnamed")
+        linkedAt = std::min(linkedAt, i);
+    for (std::size_t i = 0; i < clean.size(); ++i)
+      if (clean[i] == "renameAt")
         renameAt = i;
     for (std::size_t i = 0; i <= clean.size(); ++i) {
       bool const afterSuccess = i == clean.size();
@@ -140,8 +145,8 @@ int cutAtEveryCall(FileSystem const& fs, std::string const& device, std::string 
       tamo_test::Outcome expected = base;
       expected.mayBeNew = renameAt < clean.size() && i > renameAt;
       // A named staging file, the fallback, survives a cut from its creation
-      // until the directory is synced.
-      expected.mayLeaveHidden = !afterSuccess && (clean[i] == "rename" || namedAt < i);
+      // until the directory is synced; a linked one from its link to the rename.
+      expected.mayLeaveHidden = !afterSuccess && (namedAt < i || (linkedAt < i && i <= renameAt));
       std::string broken = tamo_test::contractBroken(scenario, root, expected, status);
       checks.expect(status < 0, where + ": the export did not die");
       checks.expect(broken.empty(), where + ": " + broken);

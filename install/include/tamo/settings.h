@@ -403,8 +403,13 @@ typedef struct settings_api3_t {
 /* Fills *api with the functions of the third table; NULL is ignored. */
 TAMO_SETTINGS_EXPORT void settings_api3_get(settings_api3_t* api) TAMO_SETTINGS_NOEXCEPT;
 
-/* *lock: a new handle holding the writers' lock of fileName (file names as
- * for the imports: 311, 312), which need not exist; its directory must.
+/* *lock: a new handle holding the writers' lock of fileName, which need not
+ * exist; its directory must. The name is found as
+ * settings_replace_file_contents finds it (by the kernel, links followed
+ * only where their owners may steer the caller; a backslash is refused with
+ * SETTINGS_INVALID_FILENAME_ERROR, a name that is not UTF-8 is
+ * SETTINGS_FILENAME_ENCODING_ERROR), and the lock is on the directory of the
+ * file it leads to.
  * Waits at most waitMilliseconds for another holder to let go (0: one try;
  * a negative wait is SETTINGS_INVALID_ARGUMENT_ERROR). A directory renamed
  * or replaced while the call waited is locked afresh under its name.
@@ -412,8 +417,12 @@ TAMO_SETTINGS_EXPORT void settings_api3_get(settings_api3_t* api) TAMO_SETTINGS_
  *   SETTINGS_LOCK_REFUSED_ERROR  the file system refuses the lock (some
  *                                network file systems); nothing serializes
  *                                writers of this file there.
- *   SETTINGS_OPEN_FILE_ERROR     the directory is missing or cannot be opened.
- * Read and replace the file through the handle, then release it. */
+ *   SETTINGS_OPEN_FILE_ERROR     the directory is missing or cannot be
+ *                                opened, or the name was refused.
+ * Once granted, the name is found again: the file read and replaced through
+ * the handle is the one that stood under the name when the lock was had
+ * (and again after each replacement through it). Read and replace the file
+ * through the handle, then release it. */
 TAMO_SETTINGS_EXPORT int settings_lock_file(char const* fileName, int waitMilliseconds,
                                             settings_lock_t** lock) TAMO_SETTINGS_NOEXCEPT;
 /* Lets the lock go and frees the handle, whatever the result: 0, or

@@ -20,21 +20,9 @@ namespace {
 char const* const LOCKED_BY_ANOTHER_WRITER =
     "Config file %s is locked by another writer; nothing was written. Exiting...";
 char const* const WRITTEN_WITHOUT_LOCK =
-    "Config file %s cannot be locked; it is read and written without the writers' lock.";
+    "Config file %s cannot be locked on its file system; it is read and written without the "
+    "writers' lock.";
 char const* const LOCK_NOT_RELEASED = "Config file %s: the writers' lock was not released cleanly.";
-
-// No directory (or something else in its place) means no writer to wait
-// for, and nothing the lock could say that the export will not.
-bool directoryIsMissing(char const* path) {
-  std::string const name(path);
-  std::size_t const slash = name.rfind('/');
-  std::string const directory =
-      slash == 0 || slash == std::string::npos ? "/" : name.substr(0, slash);
-  struct stat status;
-  if (stat(directory.c_str(), &status) != 0)
-    return errno == ENOENT || errno == ENOTDIR;
-  return !S_ISDIR(status.st_mode);
-}
 
 void throwOnFailure(int status) {
   if (status != SETTINGS_NO_ERROR)
@@ -160,9 +148,11 @@ bool ProcessOptions::lockSystemConfig() {
     Log::writeLogFormatted(LOCKED_BY_ANOTHER_WRITER, path);
     return false;
   }
-  // A first installation: no directory yet; the export creates it as it
-  // always has.
-  if (!(status == SETTINGS_OPEN_FILE_ERROR && directoryIsMissing(path)))
+  // A name the lock cannot even find (a first installation without the
+  // directory, or something else in its place) is for the import and the
+  // export to report in the table's words; the export creates a missing
+  // directory as it always has.
+  if (status != SETTINGS_OPEN_FILE_ERROR)
     Log::writeLogFormatted(WRITTEN_WITHOUT_LOCK, path);
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -53,30 +54,50 @@ int open(Filename const& name, int flags, std::nothrow_t const&);
 // open(path, O_WRONLY | O_CREAT | O_EXCL, mode); fails on a symbolic link too.
 int openExclusive(Filename const& name, mode_t mode, std::nothrow_t const&);
 int openDirectory(Filename const& name, std::nothrow_t const&);  // O_RDONLY | O_DIRECTORY
-// open(directory, O_WRONLY | O_TMPFILE, mode): an unnamed file in it.
-int openUnnamed(Filename const& directory, mode_t mode, std::nothrow_t const&);
-// linkat of "/proc/self/fd/FD" with AT_SYMLINK_FOLLOW: gives an unnamed file a
-// name without the privilege that AT_EMPTY_PATH needs.
-int linkUnnamed(int fd, Filename const& name, std::nothrow_t const&);
 // fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size): reserves space, size unchanged.
 int reserveSpace(int fd, off_t size, std::nothrow_t const&);
 // statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID): mask, attributes and mount id.
 int fstatx(int fd, struct statx& result, std::nothrow_t const&);
-// statx(path, 0, STATX_MNT_ID); follows a final link.
-int statx(Filename const& name, struct statx& result, std::nothrow_t const&);
 int close(int fd, std::nothrow_t const&);
 ssize_t write(int fd, void const* data, size_t size, std::nothrow_t const&);
 int fsync(int fd, std::nothrow_t const&);
 int ftruncate(int fd, off_t size, std::nothrow_t const&);
 int fstat(int fd, struct stat& result, std::nothrow_t const&);
-int stat(Filename const& name, struct stat& result, std::nothrow_t const&);
-int lstat(Filename const& name, struct stat& result, std::nothrow_t const&);
 int fchmod(int fd, mode_t mode, std::nothrow_t const&);
 int fchown(int fd, uid_t owner, gid_t group, std::nothrow_t const&);
-int rename(Filename const& from, Filename const& to, std::nothrow_t const&);
-int unlink(Filename const& name, std::nothrow_t const&);
-// realpath: every link resolved; false with errno set when it fails.
-bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&);
+// geteuid; counted like every call, it cannot fail.
+uid_t effectiveUser(std::nothrow_t const&);
+
+// Calls relative to a directory descriptor (AT_FDCWD for the working
+// directory), so that no path is resolved twice. No O_CREAT in flags.
+int openAt(int directory, std::string const& name, int flags, std::nothrow_t const&);
+// fstatat(directory, name, AT_SYMLINK_NOFOLLOW): a link itself.
+int statAt(int directory, std::string const& name, struct stat& result, std::nothrow_t const&);
+// readlinkat into text; -1 with errno set when it fails.
+int readLinkAt(int directory, std::string const& name, std::string& text, std::nothrow_t const&);
+int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const&);  // mode 0700
+// openat(directory, ".", O_WRONLY | O_TMPFILE, mode): an unnamed file in it.
+int openUnnamed(int directory, mode_t mode, std::nothrow_t const&);
+// openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode)
+int openExclusiveAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&);
+// linkat(fd, "", directory, name, AT_EMPTY_PATH): names an unnamed file;
+// needs CAP_DAC_READ_SEARCH (ENOENT without it).
+int linkEmptyPath(int fd, int directory, std::string const& name, std::nothrow_t const&);
+// open("/proc/self/fd", O_PATH | O_DIRECTORY): where a descriptor has a name.
+int openProcessDescriptors(std::nothrow_t const&);
+int fstatfs(int fd, struct statfs& result, std::nothrow_t const&);
+// linkat(descriptors, "FD", directory, name, AT_SYMLINK_FOLLOW): names an
+// unnamed file through the descriptors' directory of procfs.
+int linkUnnamed(int descriptors, int fd, int directory, std::string const& name,
+                std::nothrow_t const&);
+// renameat2(directory, from, directory, to, flags): RENAME_NOREPLACE or 0.
+int renameAt(int directory, std::string const& from, std::string const& to, unsigned flags,
+             std::nothrow_t const&);
+int unlinkAt(int directory, std::string const& name, std::nothrow_t const&);
+// flistxattr, fgetxattr and fsetxattr (flags 0).
+ssize_t listAttributes(int fd, char* names, size_t size, std::nothrow_t const&);
+ssize_t getAttribute(int fd, char const* name, void* value, size_t size, std::nothrow_t const&);
+int setAttribute(int fd, char const* name, void const* value, size_t size, std::nothrow_t const&);
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&);
 

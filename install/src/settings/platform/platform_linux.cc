@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,26 +126,12 @@ int openDirectory(Filename const& name, std::nothrow_t const&) {
   return ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-int openUnnamed(Filename const& directory, mode_t mode, std::nothrow_t const&) {
-  return ::open(directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
-}
-
-int linkUnnamed(int fd, Filename const& name, std::nothrow_t const&) {
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, path, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
-}
-
 int reserveSpace(int fd, off_t size, std::nothrow_t const&) {
   return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
 }
 
 int fstatx(int fd, struct statx& result, std::nothrow_t const&) {
   return ::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &result);
-}
-
-int statx(Filename const& name, struct statx& result, std::nothrow_t const&) {
-  return ::statx(AT_FDCWD, name.c_str(), 0, STATX_MNT_ID, &result);
 }
 
 int close(int fd, std::nothrow_t const&) {
@@ -166,14 +154,6 @@ int fstat(int fd, struct stat& result, std::nothrow_t const&) {
   return ::fstat(fd, &result);
 }
 
-int stat(Filename const& name, struct stat& result, std::nothrow_t const&) {
-  return ::stat(name.c_str(), &result);
-}
-
-int lstat(Filename const& name, struct stat& result, std::nothrow_t const&) {
-  return ::lstat(name.c_str(), &result);
-}
-
 int fchmod(int fd, mode_t mode, std::nothrow_t const&) {
   return ::fchmod(fd, mode);
 }
@@ -182,25 +162,87 @@ int fchown(int fd, uid_t owner, gid_t group, std::nothrow_t const&) {
   return ::fchown(fd, owner, group);
 }
 
-int rename(Filename const& from, Filename const& to, std::nothrow_t const&) {
-  return std::rename(from.c_str(), to.c_str());
+uid_t effectiveUser(std::nothrow_t const&) {
+  return ::geteuid();
 }
 
-int unlink(Filename const& name, std::nothrow_t const&) {
-  return ::unlink(name.c_str());
+int openAt(int directory, std::string const& name, int flags, std::nothrow_t const&) {
+  return ::openat(directory, name.c_str(), flags | O_CLOEXEC);
 }
 
-bool realpath(Filename const& name, std::string& resolved, std::nothrow_t const&) {
+int statAt(int directory, std::string const& name, struct stat& result, std::nothrow_t const&) {
+  return ::fstatat(directory, name.c_str(), &result, AT_SYMLINK_NOFOLLOW);
+}
+
+int readLinkAt(int directory, std::string const& name, std::string& text, std::nothrow_t const&) {
   char buffer[PATH_MAX];
-  if (::realpath(name.c_str(), buffer) == nullptr)
-    return false;
+  ssize_t const size = ::readlinkat(directory, name.c_str(), buffer, sizeof buffer);
+  if (size < 0)
+    return -1;
+  if (static_cast<std::size_t>(size) == sizeof buffer) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
   try {
-    resolved.assign(buffer);
+    text.assign(buffer, static_cast<std::size_t>(size));
   } catch (std::bad_alloc const&) {
     errno = ENOMEM;
-    return false;
+    return -1;
   }
-  return true;
+  return 0;
+}
+
+int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const&) {
+  return ::mkdirat(directory, name.c_str(), 0700);
+}
+
+int openUnnamed(int directory, mode_t mode, std::nothrow_t const&) {
+  return ::openat(directory, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+}
+
+int openExclusiveAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&) {
+  return ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  mode);
+}
+
+int linkEmptyPath(int fd, int directory, std::string const& name, std::nothrow_t const&) {
+  return ::linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH);
+}
+
+int openProcessDescriptors(std::nothrow_t const&) {
+  return ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+int fstatfs(int fd, struct statfs& result, std::nothrow_t const&) {
+  return ::fstatfs(fd, &result);
+}
+
+int linkUnnamed(int descriptors, int fd, int directory, std::string const& name,
+                std::nothrow_t const&) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%d", fd);
+  return ::linkat(descriptors, number, directory, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+int renameAt(int directory, std::string const& from, std::string const& to, unsigned flags,
+             std::nothrow_t const&) {
+  return ::renameat2(directory, from.c_str(), directory, to.c_str(), flags);
+}
+
+int unlinkAt(int directory, std::string const& name, std::nothrow_t const&) {
+  return ::unlinkat(directory, name.c_str(), 0);
+}
+
+ssize_t listAttributes(int fd, char* names, size_t size, std::nothrow_t const&) {
+  return ::flistxattr(fd, names, size);
+}
+
+ssize_t getAttribute(int fd, char const* name, void* value, size_t size, std::nothrow_t const&) {
+  return ::fgetxattr(fd, name, value, size);
+}
+
+int setAttribute(int fd, char const* name, void const* value, size_t size, std::nothrow_t const&) {
+  return ::fsetxattr(fd, name, value, size, 0);
 }
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&) {

@@ -118,12 +118,14 @@ void Context::eraseKey(char const* key) {
 void Context::exportToFile(char const* fileName) const {
   Filename const canonical = Filename(fileName).canonicalize();
   std::string const text = serializeConfig(*config);
-  ensureDirectoryTreeExist(canonical);
-  replaceFileContents(canonical, text);
+  // The missing directories are made during the one walk that finds the
+  // file, not by names resolved again afterwards.
+  replaceFileContents(
+      TargetDirectory::resolve(canonical.getPath(), TargetDirectory::Parents::Create), text);
 }
 
-void Context::exportToLockedFile(WriterLock const& lock) const {
-  replaceLockedFile(lock, serializeConfig(*config));
+void Context::exportToLockedFile(WriterLock& lock) const {
+  lock.replace(serializeConfig(*config));
 }
 
 std::string const& Context::exportToString() {

@@ -69,7 +69,7 @@ class Context : private IParserErrorListener {
   // directories; the context is never changed.
   void exportToFile(char const* fileName) const;
   // exportToFile on the file a lock holds; its directory exists.
-  void exportToLockedFile(WriterLock const& lock) const;
+  void exportToLockedFile(WriterLock& lock) const;
   // The text exportToFile would write; valid until the next call.
   std::string const& exportToString();
 

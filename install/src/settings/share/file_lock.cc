@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "../platform/platform.h"
 #include "file_replace.h"
@@ -28,11 +29,6 @@ constexpr std::size_t kFileSizeLimit = std::size_t{1} << 20;
 
 [[noreturn]] void fail(int code) {
   throw settings::Exception(code);
-}
-
-std::string directoryOf(std::string const& path) {
-  std::size_t const slash = path.rfind('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
 // What a refused flock means. Network file systems emulate it with byte
@@ -62,35 +58,33 @@ bool lockBefore(int fd, Clock::time_point deadline) {
   }
 }
 
-bool isSameFile(struct stat const& a, struct stat const& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+bool sameDirectory(TargetDirectory const& a, TargetDirectory const& b) {
+  return a.directoryStatus().st_dev == b.directoryStatus().st_dev &&
+         a.directoryStatus().st_ino == b.directoryStatus().st_ino;
 }
 
-// Whether the directory's name still leads where the locked descriptor is:
-// a writer that waited on a directory renamed away meanwhile must not write
-// beside the new one under a lock nobody else takes.
-bool nameLeadsTo(std::string const& directory, int fd) {
-  struct stat locked {};
-  struct stat named {};
-  return platform::fstat(fd, locked, std::nothrow) == 0 &&
-         platform::stat(Filename(directory), named, std::nothrow) == 0 && isSameFile(locked, named);
+TargetDirectory find(std::string const& name) {
+  return TargetDirectory::resolve(name, TargetDirectory::Parents::MustExist);
 }
 
 }  // namespace
 
-WriterLock::WriterLock(Filename const& file, std::chrono::milliseconds wait)
-    : name(file), directory(directoryOf(file.getPath())) {
+// A writer that waited on a directory renamed away meanwhile must not write
+// beside the new one under a lock nobody else takes, and what it found
+// before the wait (the file, or its absence) may be stale: both are why the
+// name is walked again once the lock is held.
+WriterLock::WriterLock(std::string const& fileName, std::chrono::milliseconds wait)
+    : name(fileName) {
   Clock::time_point const deadline = Clock::now() + wait;
   for (int attempt = 0; attempt < kRelockAttempts; ++attempt) {
-    IoHandle candidate(platform::openDirectory(Filename(directory), std::nothrow));
-    if (candidate.get() == -1)
-      fail(SETTINGS_OPEN_FILE_ERROR);
-    if (!lockBefore(candidate.get(), deadline))
+    locked.emplace(find(name));
+    if (!lockBefore(locked->directory(), deadline)) {
+      locked.reset();
       fail(SETTINGS_LOCKED_ERROR);
-    if (nameLeadsTo(directory, candidate.get())) {
-      handle = std::move(candidate);
-      return;
     }
+    if (findAgain())
+      return;
+    locked.reset();
   }
   fail(SETTINGS_OPEN_FILE_ERROR);
 }
@@ -99,41 +93,55 @@ WriterLock::~WriterLock() {
   release(std::nothrow);
 }
 
-// Closing the descriptor alone would drop the lock too; the explicit unlock
-// makes a failure visible, and the lock is gone with the close whatever the
-// unlock said.
+bool WriterLock::findAgain() {
+  current.reset();
+  TargetDirectory found = find(name);
+  if (!sameDirectory(found, *locked))
+    return false;
+  current.emplace(std::move(found));
+  return true;
+}
+
+TargetDirectory const& WriterLock::target() const {
+  if (!locked || !current)
+    fail(SETTINGS_OPEN_FILE_ERROR);
+  return *current;
+}
+
+void WriterLock::replace(std::string const& text) {
+  replaceFileContents(target(), text);
+  try {
+    findAgain();
+  } catch (settings::Exception const&) {
+    // The text is in place; only a later use of this lock can fail now.
+    current.reset();
+  }
+}
+
 int WriterLock::release(std::nothrow_t const&) noexcept {
-  if (!held())
+  if (!locked)
     return SETTINGS_NO_ERROR;
-  int const fd = handle.release();
-  handle = IoHandle(-1);
-  bool const unlocked = platform::flock(fd, LOCK_UN, std::nothrow) == 0;
-  bool const closed = platform::close(fd, std::nothrow) == 0;
-  return unlocked && closed ? SETTINGS_NO_ERROR : SETTINGS_OPEN_FILE_ERROR;
+  bool const unlocked = platform::flock(locked->directory(), LOCK_UN, std::nothrow) == 0;
+  current.reset();
+  locked.reset();
+  return unlocked ? SETTINGS_NO_ERROR : SETTINGS_OPEN_FILE_ERROR;
 }
 
 // Only a missing file may read as missing: a writer that took an existing
 // file it failed to open for an absent one would replace everything it
 // held. So an existing file that cannot be opened is READ_FILE_ERROR.
 bool readLockedFile(WriterLock const& lock, WholeText& text) {
-  struct stat entry {};
-  if (platform::lstat(lock.file(), entry, std::nothrow) != 0) {
-    if (errno == ENOENT)
-      return false;
-    fail(SETTINGS_READ_FILE_ERROR);
-  }
+  TargetDirectory const& target = lock.target();
+  if (!target.exists())
+    return false;
   try {
-    text = readWholeFile(lock.file(), kFileSizeLimit);
+    text = readWholeFile(target, kFileSizeLimit);
   } catch (settings::Exception const& e) {
     if (e.code == SETTINGS_OPEN_FILE_ERROR)
       fail(SETTINGS_READ_FILE_ERROR);
     throw;
   }
   return true;
-}
-
-void replaceLockedFile(WriterLock const& lock, std::string const& text) {
-  replaceFileContents(lock.file(), text);
 }
 
 }  // namespace settings_impl

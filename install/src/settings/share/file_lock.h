@@ -6,52 +6,58 @@
 
 #include <chrono>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "file_ops.h"
-#include "filename.h"
+#include "target_directory.h"
 
 namespace settings_impl {
 
-// Held from acquire until release or destruction. The lock is flock(2) on a
-// descriptor of the directory that holds the file: it covers a file that
-// does not exist yet, leaves nothing on disk, and dies with the process that
-// holds it, so a killed writer never blocks the next one. Readers take no
-// lock and are never blocked. Every file of one directory shares the lock.
+// Held from construction until release or destruction. The lock is
+// flock(2) on the descriptor of the directory that holds the file, as the
+// kernel walk of TargetDirectory finds it: it covers a file that does not
+// exist yet, leaves nothing on disk, and dies with the process that holds
+// it, so a killed writer never blocks the next one. Readers take no lock and
+// are never blocked. Every file of one directory shares the lock.
 class WriterLock {
  public:
-  // Locks the directory of a canonical name, waiting at most wait (zero: one
-  // try). Once granted, the directory's name must still lead to the locked
-  // directory; one replaced meanwhile is locked afresh. LOCKED_ERROR (316)
-  // when the wait runs out, LOCK_REFUSED_ERROR (317) when the file system
-  // refuses the lock, OPEN_FILE_ERROR (304) when the directory cannot be
-  // opened (a missing one included).
-  WriterLock(Filename const& file, std::chrono::milliseconds wait);
+  // Locks the directory of the file name stands for (resolved as
+  // TargetDirectory::resolve does; its parent must exist), waiting at most
+  // wait (zero: one try). Once the lock is granted the name is resolved
+  // again, and must lead into the locked directory; one replaced meanwhile
+  // is locked afresh. LOCKED_ERROR (316) when the wait runs out,
+  // LOCK_REFUSED_ERROR (317) when the file system refuses the lock, and the
+  // refusals of the walk (304, 311).
+  WriterLock(std::string const& name, std::chrono::milliseconds wait);
   ~WriterLock();
   WriterLock(WriterLock const&) = delete;
   WriterLock& operator=(WriterLock const&) = delete;
 
-  Filename const& file() const { return name; }
-  std::string const& directoryPath() const { return directory; }
-  int directoryFd() const { return handle.get(); }
-  bool held() const { return handle.get() != -1; }
+  // The file as found under the lock: found after the lock was granted and
+  // again after each replacement made through this lock. OPEN_FILE_ERROR
+  // (304) once its directory no longer is the locked one.
+  TargetDirectory const& target() const;
+  // replaceFileContents on target(), after which the file is found afresh.
+  void replace(std::string const& text);
 
-  // Unlocks and closes; 0, or OPEN_FILE_ERROR (304) when the unlock or the
-  // close failed (the lock is gone either way, with the descriptor).
+  // Unlocks; 0, or OPEN_FILE_ERROR (304) when the kernel reported a failure
+  // to unlock (the lock is gone all the same once the descriptor closes,
+  // which it does here).
   int release(std::nothrow_t const&) noexcept;
 
  private:
-  Filename name;
-  std::string directory;
-  IoHandle handle{-1};
+  bool findAgain();
+
+  std::string name;
+  std::optional<TargetDirectory> locked;   // whose directory descriptor holds the lock
+  std::optional<TargetDirectory> current;  // the file under the lock
 };
 
 // The locked file's whole text, read as the imports read a file (below
 // 1 MiB, else FILE_TOO_BIG_ERROR 315); false when the file does not exist,
 // READ_FILE_ERROR (307) when it exists but cannot be opened or read.
 bool readLockedFile(WriterLock const& lock, WholeText& text);
-// replaceFileContents on the locked file, whose directory exists.
-void replaceLockedFile(WriterLock const& lock, std::string const& text);
 
 }  // namespace settings_impl
 

@@ -1,15 +1,19 @@
 #include "file_replace.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "../platform/platform.h"
 #include "file_ops.h"
@@ -21,7 +25,10 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;
 // Until it carries the old file's owner and mode, nobody else may read it.
 constexpr mode_t kPrivateMode = 0600;
-constexpr mode_t kPermissionBits = 07777;
+// Set-user-ID, set-group-ID and sticky bits are not carried over: a settings
+// file has no use for them, and a file another user owns would gain them with
+// text root chose.
+constexpr mode_t kPermissionBits = 0777;
 constexpr int kStagingAttempts = 100;
 constexpr char kSuffixAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr std::size_t kSuffixLength = 6;
@@ -43,66 +50,6 @@ std::string truncateUtf8(std::string const& text, std::size_t limit) {
   while (end > 0 && isContinuationByte(text[end]))
     --end;
   return text.substr(0, end);
-}
-
-std::string joinPath(std::string const& directory, std::string const& name) {
-  return directory == "/" ? "/" + name : directory + "/" + name;
-}
-
-// The file that is replaced: its absolute name, whose last component is no
-// link, and, when it exists, a descriptor open for reading and writing.
-struct Target {
-  std::string path;
-  IoHandle existing{-1};
-  struct stat status {};
-
-  bool exists() const { return existing.get() != -1; }
-  std::string directory() const {
-    std::size_t slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-  }
-  std::string baseName() const { return path.substr(path.rfind('/') + 1); }
-};
-
-std::string followLink(Filename const& link) {
-  std::string resolved;
-  if (!platform::realpath(link, resolved, std::nothrow))
-    fail(SETTINGS_OPEN_FILE_ERROR);
-  return resolved;
-}
-
-bool isSameFile(struct stat const& a, struct stat const& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Opening for reading and writing is the gate: a file the caller could not
-// rewrite in place is not replaced either. Anything but a regular file is
-// refused before it is opened, since opening a device may act on it.
-void openExisting(Target& target) {
-  Filename name(target.path);
-  struct stat named {};
-  if (platform::stat(name, named, std::nothrow) != 0 || !S_ISREG(named.st_mode))
-    fail(SETTINGS_OPEN_FILE_ERROR);
-  target.existing = IoHandle(platform::open(name, O_RDWR | O_NOFOLLOW, std::nothrow));
-  if (!target.exists())
-    fail(SETTINGS_OPEN_FILE_ERROR);
-  if (platform::fstat(target.existing.get(), target.status, std::nothrow) != 0 ||
-      !isSameFile(named, target.status))
-    fail(SETTINGS_OPEN_FILE_ERROR);
-}
-
-Target locateTarget(Filename const& file) {
-  Target target;
-  struct stat entry {};
-  if (platform::lstat(file, entry, std::nothrow) != 0) {
-    if (errno != ENOENT)
-      fail(SETTINGS_OPEN_FILE_ERROR);
-    target.path = file.getPath();
-    return target;
-  }
-  target.path = S_ISLNK(entry.st_mode) ? followLink(file) : file.getPath();
-  openExisting(target);
-  return target;
 }
 
 bool writeAll(int fd, std::string const& text) {
@@ -159,56 +106,89 @@ class SuffixSource {
 // is removed again unless it has been renamed over the file.
 class StagingFile {
  public:
-  StagingFile(Filename directory, int fd, std::string prefix)
-      : directory(std::move(directory)), prefix(std::move(prefix)), descriptor(fd) {}
-  StagingFile(Filename name, int fd) : name(std::move(name)), descriptor(fd), named(true) {}
+  StagingFile(int directory, int fd, std::string prefix, std::string name)
+      : directory(directory),
+        prefix(std::move(prefix)),
+        name(std::move(name)),
+        descriptor(fd),
+        named(!this->name.empty()) {}
   StagingFile(StagingFile const&) = delete;
   StagingFile& operator=(StagingFile const&) = delete;
   ~StagingFile() {
     if (named)
-      platform::unlink(name, std::nothrow);
+      platform::unlinkAt(directory, name, std::nothrow);
   }
 
   int fd() const { return descriptor.get(); }
   bool close() { return closeChecked(descriptor); }
   // Names an unnamed file: the instant between this and the rename is the
-  // only one in which a crash leaves a hidden file behind. Returns 0 or the
-  // errno of the failed link.
+  // only one in which a crash leaves a hidden file behind. Returns 0, ENOENT
+  // when there is no way to name it, or the errno of the failed link.
   int giveName() {
     if (named)
       return 0;
     SuffixSource suffixes;
     for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
-      Filename candidate(joinPath(directory.getPath(), prefix + suffixes.next()));
-      if (platform::linkUnnamed(fd(), candidate, std::nothrow) == 0) {
+      std::string candidate = prefix + suffixes.next();
+      int const error = link(candidate);
+      if (error == 0) {
         name = std::move(candidate);
         named = true;
-        return 0;
+        return isNamedFile() ? 0 : EIO;
       }
-      if (errno != EEXIST)
-        return errno;
+      if (error != EEXIST)
+        return error;
     }
     return EEXIST;
   }
   // Removes the named file now; false when it stays behind.
   bool discard() {
     named = false;
-    return platform::unlink(name, std::nothrow) == 0;
+    return platform::unlinkAt(directory, name, std::nothrow) == 0;
   }
   // Returns 0 or the errno of the failed rename.
-  int renameOver(Filename const& file) {
-    if (platform::rename(name, file, std::nothrow) != 0)
+  int renameOver(std::string const& file, unsigned flags) {
+    if (platform::renameAt(directory, name, file, flags, std::nothrow) != 0)
       return errno;
     named = false;
     return 0;
   }
 
  private:
-  Filename directory{""};
+  // The descriptor itself names the file where the caller may (linkat with
+  // AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH); otherwise /proc/self/fd does,
+  // but only when procfs is mounted there: a file system mounted over /proc
+  // could make the link lead to any file.
+  int link(std::string const& candidate) {
+    if (platform::linkEmptyPath(fd(), directory, candidate, std::nothrow) == 0)
+      return 0;
+    if (errno != ENOENT && errno != EPERM)
+      return errno;
+    IoHandle descriptors(platform::openProcessDescriptors(std::nothrow));
+    struct statfs where {};
+    if (descriptors.get() == -1 || platform::fstatfs(descriptors.get(), where, std::nothrow) != 0)
+      return ENOENT;
+    if (where.f_type != PROC_SUPER_MAGIC)
+      return ENOENT;
+    if (platform::linkUnnamed(descriptors.get(), fd(), directory, candidate, std::nothrow) != 0)
+      return errno;
+    return 0;
+  }
+
+  // The name made must stand for this very file.
+  bool isNamedFile() {
+    struct stat linked {};
+    struct stat own {};
+    return platform::statAt(directory, name, linked, std::nothrow) == 0 &&
+           platform::fstat(fd(), own, std::nothrow) == 0 && linked.st_dev == own.st_dev &&
+           linked.st_ino == own.st_ino;
+  }
+
+  int directory;
   std::string prefix;
-  Filename name{""};
+  std::string name;
   IoHandle descriptor;
-  bool named = false;
+  bool named;
 };
 
 bool directoryRefusesNewFiles(int error) {
@@ -221,22 +201,22 @@ bool unnamedFilesUnsupported(int error) {
   return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-std::string hiddenPrefix(Target const& target) {
-  return "." + truncateUtf8(target.baseName(), NAME_MAX - 2 - kSuffixLength) + ".";
+std::string hiddenPrefix(TargetDirectory const& target) {
+  return "." + truncateUtf8(target.name(), NAME_MAX - 2 - kSuffixLength) + ".";
 }
 
-mode_t stagingMode(Target const& target) {
+mode_t stagingMode(TargetDirectory const& target) {
   return target.exists() ? kPrivateMode : kNewFileMode;
 }
 
-std::unique_ptr<StagingFile> createNamedStagingFile(Target const& target) {
-  std::string prefix = hiddenPrefix(target);
+std::unique_ptr<StagingFile> createNamedStagingFile(TargetDirectory const& target) {
+  std::string const prefix = hiddenPrefix(target);
   SuffixSource suffixes;
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
-    Filename name(joinPath(target.directory(), prefix + suffixes.next()));
-    int fd = platform::openExclusive(name, stagingMode(target), std::nothrow);
+    std::string name = prefix + suffixes.next();
+    int fd = platform::openExclusiveAt(target.directory(), name, stagingMode(target), std::nothrow);
     if (fd != -1)
-      return std::make_unique<StagingFile>(std::move(name), fd);
+      return std::make_unique<StagingFile>(target.directory(), fd, prefix, std::move(name));
     if (errno == EEXIST)
       continue;
     if (target.exists() && directoryRefusesNewFiles(errno))
@@ -248,13 +228,12 @@ std::unique_ptr<StagingFile> createNamedStagingFile(Target const& target) {
 
 // Null when the directory refuses new files but the existing file can still
 // be rewritten in place.
-std::unique_ptr<StagingFile> createStagingFile(Target const& target, bool allowUnnamed) {
+std::unique_ptr<StagingFile> createStagingFile(TargetDirectory const& target, bool allowUnnamed) {
   if (!allowUnnamed)
     return createNamedStagingFile(target);
-  Filename directory(target.directory());
-  int fd = platform::openUnnamed(directory, stagingMode(target), std::nothrow);
+  int fd = platform::openUnnamed(target.directory(), stagingMode(target), std::nothrow);
   if (fd != -1)
-    return std::make_unique<StagingFile>(std::move(directory), fd, hiddenPrefix(target));
+    return std::make_unique<StagingFile>(target.directory(), fd, hiddenPrefix(target), "");
   if (unnamedFilesUnsupported(errno))
     return createNamedStagingFile(target);
   if (target.exists() && directoryRefusesNewFiles(errno))
@@ -278,6 +257,75 @@ void copyMode(int fd, struct stat const& original) {
     fail(SETTINGS_WRITE_FILE_ERROR);
 }
 
+bool hasPrefix(char const* name, char const* prefix) {
+  return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+}
+
+// Which attributes go over to the new file: the access list (after the mode,
+// which would otherwise overwrite its mask), the users' own attributes, the
+// security labels, and for root the trusted ones. File capabilities stay
+// behind, as the set-user-ID bit does.
+bool isCarried(char const* name, uid_t caller) {
+  if (std::strcmp(name, "security.capability") == 0)
+    return false;
+  return std::strcmp(name, "system.posix_acl_access") == 0 || hasPrefix(name, "user.") ||
+         hasPrefix(name, "security.") || (caller == 0 && hasPrefix(name, "trusted."));
+}
+
+// A label the running kernel will not let this caller set (no policy, or no
+// right to relabel) is left to the file system's default.
+bool mayBeLeftBehind(char const* name, int error) {
+  return hasPrefix(name, "security.") &&
+         (error == EPERM || error == EACCES || error == EOPNOTSUPP || error == EINVAL);
+}
+
+// Reads a list or a value whose size may change between the two calls.
+template <typename Read>
+bool readSized(std::vector<char>& buffer, Read read) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ssize_t const size = read(nullptr, 0);
+    if (size < 0)
+      return false;
+    buffer.resize(static_cast<std::size_t>(size));
+    ssize_t const got = read(buffer.data(), buffer.size());
+    if (got >= 0) {
+      buffer.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE)
+      return false;
+  }
+  return false;
+}
+
+bool copyAttribute(int from, int to, char const* name) {
+  std::vector<char> value;
+  if (!readSized(value, [&](char* data, std::size_t size) {
+        return platform::getAttribute(from, name, data, size, std::nothrow);
+      }))
+    return errno == ENODATA;  // removed meanwhile
+  if (platform::setAttribute(to, name, value.data(), value.size(), std::nothrow) == 0)
+    return true;
+  return mayBeLeftBehind(name, errno);
+}
+
+bool copyAttributes(int from, int to) {
+  std::vector<char> names;
+  if (!readSized(names, [&](char* data, std::size_t size) {
+        return platform::listAttributes(from, data, size, std::nothrow);
+      }))
+    return errno == EOPNOTSUPP;  // a file system without attributes
+  uid_t const caller = platform::effectiveUser(std::nothrow);
+  for (std::size_t at = 0; at < names.size();) {
+    char const* const name = names.data() + at;
+    std::size_t const length = strnlen(name, names.size() - at);
+    if (isCarried(name, caller) && length < names.size() - at && !copyAttribute(from, to, name))
+      return false;
+    at += length + 1;
+  }
+  return true;
+}
+
 void writeStaged(StagingFile& staging, std::string const& text) {
   if (!writeAll(staging.fd(), text) || platform::fsync(staging.fd(), std::nothrow) != 0)
     fail(SETTINGS_WRITE_FILE_ERROR);
@@ -294,46 +342,61 @@ bool renameCannotReach(int error) {
 // kernel's mount-root attribute or, where that is not reported, by a mount
 // different from its directory's. Where neither can be read, the rename's
 // refusal is the last line of defence.
-bool isMountPoint(Target const& target) {
-  struct statx file {};
-  if (platform::fstatx(target.existing.get(), file, std::nothrow) != 0)
+bool isMountPoint(int file, TargetDirectory const& target) {
+  struct statx status {};
+  if (platform::fstatx(file, status, std::nothrow) != 0)
     return false;
-  if ((file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
-    return (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  if ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
+    return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   struct statx directory {};
-  if ((file.stx_mask & STATX_MNT_ID) == 0 ||
-      platform::statx(Filename(target.directory()), directory, std::nothrow) != 0 ||
+  if ((status.stx_mask & STATX_MNT_ID) == 0 ||
+      platform::fstatx(target.directory(), directory, std::nothrow) != 0 ||
       (directory.stx_mask & STATX_MNT_ID) == 0)
     return false;
-  return file.stx_mnt_id != directory.stx_mnt_id;
+  return status.stx_mnt_id != directory.stx_mnt_id;
 }
 
 enum class Replacement { Done, InPlaceNeeded, UnnamedUnusable };
 
+// The file being replaced: the target and, when it exists, a descriptor
+// open for reading and writing on it.
+struct Existing {
+  TargetDirectory const& target;
+  IoHandle file;
+};
+
 // After the rename the new text is in place: a failure from then on is
 // WRITE_FILE_ERROR with the new text in the file, not yet safe from a power cut.
-Replacement replaceByRename(Target const& target, std::string const& text, bool allowUnnamed) {
+Replacement replaceByRename(Existing const& existing, std::string const& text, bool allowUnnamed) {
+  TargetDirectory const& target = existing.target;
   std::unique_ptr<StagingFile> staging = createStagingFile(target, allowUnnamed);
   if (!staging)
     return Replacement::InPlaceNeeded;
   if (target.exists()) {
-    if (!copyOwnership(staging->fd(), target.status))
+    if (!copyOwnership(staging->fd(), target.fileStatus()))
       return Replacement::InPlaceNeeded;
-    copyMode(staging->fd(), target.status);
+    copyMode(staging->fd(), target.fileStatus());
+    if (!copyAttributes(existing.file.get(), staging->fd()))
+      fail(SETTINGS_WRITE_FILE_ERROR);
   }
   writeStaged(*staging, text);
   int error = staging->giveName();
   if (error == ENOENT)
-    return Replacement::UnnamedUnusable;  // no /proc to link through
+    return Replacement::UnnamedUnusable;
   if (error != 0)
     fail(SETTINGS_WRITE_FILE_ERROR);
-  error = staging->renameOver(Filename(target.path));
+  // The name is checked once more just before the rename, so that a file put
+  // in the old one's place meanwhile is never silently replaced; a new file
+  // never replaces one that appeared after the resolution.
+  if (!target.stillNamesWhatWasFound())
+    fail(SETTINGS_OPEN_FILE_ERROR);
+  error = staging->renameOver(target.name(), target.exists() ? 0 : RENAME_NOREPLACE);
   if (error != 0) {
     if (target.exists() && renameCannotReach(error) && staging->discard())
       return Replacement::InPlaceNeeded;
-    fail(SETTINGS_WRITE_FILE_ERROR);
+    fail(error == EEXIST ? SETTINGS_OPEN_FILE_ERROR : SETTINGS_WRITE_FILE_ERROR);
   }
-  if (!staging->close() || !syncDirectory(Filename(target.directory()), std::nothrow))
+  if (!staging->close() || platform::fsync(target.directory(), std::nothrow) != 0)
     fail(SETTINGS_WRITE_FILE_ERROR);
   return Replacement::Done;
 }
@@ -343,27 +406,32 @@ Replacement replaceByRename(Target const& target, std::string const& text, bool 
 // is touched; then one write, the truncate and the sync. A file system that
 // cannot reserve space goes straight to the write. The descriptor is fresh,
 // so the text goes to the start of the file.
-void rewriteInPlace(Target& target, std::string const& text) {
-  int fd = target.existing.get();
+void rewriteInPlace(Existing& existing, std::string const& text) {
+  int fd = existing.file.get();
   off_t const size = static_cast<off_t>(text.size());
   if (platform::reserveSpace(fd, size, std::nothrow) != 0 && errno != EOPNOTSUPP)
     fail(SETTINGS_WRITE_FILE_ERROR);
   if (!writeAll(fd, text) || platform::ftruncate(fd, size, std::nothrow) != 0 ||
-      platform::fsync(fd, std::nothrow) != 0 || !closeChecked(target.existing))
+      platform::fsync(fd, std::nothrow) != 0 || !closeChecked(existing.file))
     fail(SETTINGS_WRITE_FILE_ERROR);
 }
 
 }  // namespace
 
-void replaceFileContents(Filename const& file, std::string const& text) {
-  Target target = locateTarget(file);
-  if (target.exists() && isMountPoint(target))
-    return rewriteInPlace(target, text);
-  Replacement outcome = replaceByRename(target, text, true);
+void replaceFileContents(TargetDirectory const& target, std::string const& text) {
+  Existing existing{target, target.exists() ? target.openForWriting() : IoHandle(-1)};
+  if (target.exists() && isMountPoint(existing.file.get(), target))
+    return rewriteInPlace(existing, text);
+  Replacement outcome = replaceByRename(existing, text, true);
   if (outcome == Replacement::UnnamedUnusable)
-    outcome = replaceByRename(target, text, false);
+    outcome = replaceByRename(existing, text, false);
   if (outcome == Replacement::InPlaceNeeded)
-    rewriteInPlace(target, text);
+    rewriteInPlace(existing, text);
+}
+
+void replaceFileContents(Filename const& file, std::string const& text) {
+  replaceFileContents(TargetDirectory::resolve(file.getPath(), TargetDirectory::Parents::MustExist),
+                      text);
 }
 
 }  // namespace settings_impl

@@ -6,33 +6,37 @@
 #include <string>
 
 #include "filename.h"
+#include "target_directory.h"
 
 namespace settings_impl {
 
-// Makes text the whole contents of the file named by a canonical name whose
-// parent directory exists.
+// Makes text the whole contents of the file that target found.
 //
-// Where the name is a symbolic link, the file it points to is replaced and
-// the link stays a link. A dangling link, a link loop, or a name that is not
-// a regular file raises OPEN_FILE_ERROR (304) and creates nothing; so does an
-// existing file that cannot be opened for both reading and writing, which is
-// left untouched.
-//
-// The text is written into an unnamed file (O_TMPFILE) in the file's
+// The text is written into an unnamed file (O_TMPFILE) in the target's
 // directory, which takes the existing file's owner, group and permission
-// bits (a file that did not exist gets 0644 less the umask), is synced, then
+// bits (masked to 0777: no set-user-ID, set-group-ID or sticky bit; a file
+// that did not exist gets 0644 less the umask) and then its access control
+// list and extended attributes (system.posix_acl_access, user.*, security.*
+// except security.capability, and trusted.* for root), is synced, then
 // linked under a hidden name (".NAME.XXXXXX", shortened to fit a name's
 // length limit) and renamed over the file; the directory is synced last.
-// Where the file system has no unnamed files, the hidden file is created
-// under its name from the start, and a crash can leave it behind. Access control lists and extended
-// attributes are not carried over. Hard links to the old file keep the old
-// text, as do descriptors already open on it.
+// The name is given through the unnamed file's descriptor (linkat with
+// AT_EMPTY_PATH) or, without the privilege for that, through /proc/self/fd
+// when that is procfs; otherwise, and where the file system has no unnamed
+// files, the hidden file is created under its name from the start, and a
+// crash can leave it behind. Every step goes through target's directory
+// descriptor. Hard links to the old file keep the old text, as do
+// descriptors already open on it.
 //
-// Any failure before the rename raises WRITE_FILE_ERROR (306), or 304 when
-// the staging file cannot be created, and leaves an existing file byte for
-// byte as it was with nothing beside it. A failure after the rename (the
-// close of the staging file or the sync of the directory) raises 306 with
-// the new text already in place.
+// An attribute the file system refuses raises WRITE_FILE_ERROR (306) with
+// the file untouched; a security.* attribute the kernel will not take from
+// this caller is left to the file system's default. Any failure before the
+// rename raises 306, or 304 when the staging file cannot be created or the
+// name no longer stands for what target found, and leaves an existing file
+// byte for byte as it was with nothing beside it. A failure after the
+// rename (the close of the staging file or the sync of the directory)
+// raises 306 with the new text already in place. An existing file that
+// cannot be opened for reading and writing raises 304 and is left untouched.
 //
 // A file that cannot be replaced keeps what callers had only by being
 // rewritten in place: a mount point (recognised before anything is staged),
@@ -41,7 +45,12 @@ namespace settings_impl {
 // disk is 306 with the file untouched; then one write, the truncate and the
 // sync, 306 on any failure, after which the file may hold the new text
 // followed by the end of the old one. A new file that cannot be created
-// raises 304. No descriptor stays open, whatever the outcome.
+// raises 304. No descriptor but target's stays open, whatever the outcome.
+void replaceFileContents(TargetDirectory const& target, std::string const& text);
+
+// Resolves the canonical name as TargetDirectory::resolve does (its parent
+// must exist; links followed only where their owners may steer the caller,
+// a link itself staying a link) and replaces the file's contents as above.
 void replaceFileContents(Filename const& file, std::string const& text);
 
 }  // namespace settings_impl

@@ -55,9 +55,18 @@ int settings_replace_file_contents(char const* fileName, char const* text, size_
   if (anyNull(fileName) || (text == nullptr && size != 0))
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
-    settings_impl::Filename const canonical = settings_impl::Filename(fileName).canonicalize();
+    // The name is the kernel's, as for any program: '/' alone separates and
+    // ".." is the parent of what the name reached, link or not. A backslash,
+    // which the textual rule of the first table reads as a separator, is
+    // refused rather than given either meaning.
+    settings_impl::Filename const name(fileName);
+    if (name.getPath().find('\\') != std::string::npos)
+      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
     std::string const contents = size != 0 ? std::string(text, size) : std::string();
-    settings_impl::replaceFileContents(canonical, contents);
+    settings_impl::replaceFileContents(
+        settings_impl::TargetDirectory::resolve(name.getPath(),
+                                                settings_impl::TargetDirectory::Parents::MustExist),
+        contents);
   });
 }
 

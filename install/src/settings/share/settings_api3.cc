@@ -15,8 +15,7 @@
 
 // A lock handle owns its lock and the text of its last read.
 struct settings_lock_t {
-  settings_lock_t(settings_impl::Filename const& file, std::chrono::milliseconds wait)
-      : lock(file, wait) {}
+  settings_lock_t(std::string const& name, std::chrono::milliseconds wait) : lock(name, wait) {}
 
   settings_impl::WriterLock lock;
   settings_impl::WholeText lastRead;
@@ -31,8 +30,12 @@ int settings_lock_file(char const* fileName, int waitMilliseconds,
   if (anyNull(fileName, lock) || waitMilliseconds < 0)
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
-    settings_impl::Filename const canonical = settings_impl::Filename(fileName).canonicalize();
-    *lock = new settings_lock_t(canonical, std::chrono::milliseconds(waitMilliseconds));
+    // Named as for settings_replace_file_contents: the kernel's way, a
+    // backslash refused rather than given either meaning.
+    settings_impl::Filename const name(fileName);
+    if (name.getPath().find('\\') != std::string::npos)
+      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
+    *lock = new settings_lock_t(name.getPath(), std::chrono::milliseconds(waitMilliseconds));
   });
 }
 
@@ -62,7 +65,7 @@ int settings_locked_file_replace(settings_lock_t* lock, char const* text, size_t
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
     std::string const contents = size != 0 ? std::string(text, size) : std::string();
-    settings_impl::replaceLockedFile(lock->lock, contents);
+    lock->lock.replace(contents);
   });
 }
 
