@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -65,9 +64,11 @@ std::string directoryOf(std::string const& path) {
   if (stat(directory.c_str(), &status_) != 0 && errno == ENOENT)
     throw ToolError(EXIT_CANNOT_CREATE,
                     shownName + ": cannot create: its directory does not exist; nothing written");
-  bool const denied = access(directory.c_str(), R_OK) != 0 && (errno == EACCES || errno == EPERM);
-  throw ToolError(denied ? EXIT_NO_PERMISSION : EXIT_CANNOT_WRITE,
-                  shownName + ": cannot lock: its directory cannot be opened; nothing written");
+  // What the library's walk refuses (permission, a link or a file its
+  // owner may not steer the caller to) is a refusal of the path.
+  throw ToolError(EXIT_NO_PERMISSION, shownName +
+                                          ": cannot lock: the path was refused or its directory "
+                                          "cannot be opened; nothing written");
 }
 
 }  // namespace
