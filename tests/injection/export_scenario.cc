@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,18 @@ bool prepareNew(std::string const& root) {
 
 bool prepareExisting(std::string const& root) {
   return makeDirectory(root + "/d", 0755) && writeOld(root + "/d/settings.cfg", 0640);
+}
+
+// An access list and a user attribute that the new file must carry.
+bool prepareAttributes(std::string const& root) {
+  std::string const file = root + "/d/settings.cfg";
+  // user::rw- group::r-- mask::r-- other::--- and user 1000 with nothing.
+  unsigned char const acl[] = {2, 0,   0,   0,   1,   0,   6,  0, 255, 255, 255, 255, 2,   0,  0,
+                               0, 232, 3,   0,   0,   4,   0,  4, 0,   255, 255, 255, 255, 16, 0,
+                               4, 0,   255, 255, 255, 255, 32, 0, 0,   0,   255, 255, 255, 255};
+  return prepareExisting(root) &&
+         ::setxattr(file.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0 &&
+         ::setxattr(file.c_str(), "user.origin", "admin", 5, 0) == 0;
 }
 
 bool prepareLink(std::string const& root) {
@@ -98,6 +111,8 @@ std::vector<Scenario> exportScenarios() {
        prepareNew, enterNothing},
       {"ExistingFile", R::Plain, false, "d/settings.cfg", "d/settings.cfg", prepareExisting,
        enterNothing},
+      {"ExistingFileWithAttributes", R::Plain, false, "d/settings.cfg", "d/settings.cfg",
+       prepareAttributes, enterNothing},
       {"SymbolicLink", R::Plain, false, "d/settings.cfg", "real/target.cfg", prepareLink,
        enterNothing},
       // The fallbacks: a file system without unnamed files, no privilege to

@@ -109,7 +109,7 @@ Change startChange(Arguments const& arguments, ReadRules const& rules, char cons
   if (arguments.operands.size() < 2)
     throw ToolError(EXIT_USAGE, std::string("usage: tamo-settings ") + form);
   std::string const& name = arguments.operands[0];
-  auto lock = std::make_unique<WriterLock>(arguments, name, canonicalPath(name));
+  auto lock = std::make_unique<WriterLock>(arguments, name, fileNameOf(name));
   LoadedFile file = loadFile(name, rules, false, lock.get());
   requireClean(file, rules);
   Context intended = newContext();

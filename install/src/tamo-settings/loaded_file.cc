@@ -62,7 +62,7 @@ std::string describe(RefusedLine const& refused, std::string const& content,
 
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
                     WriterLock const* lock) {
-  LoadedFile file{name, canonicalPath(name), std::nullopt, newContext(), Import{0, {}}};
+  LoadedFile file{name, fileNameOf(name), std::nullopt, newContext(), Import{0, {}}};
   file.bytes =
       lock != nullptr && lock->get() != nullptr ? lock->read() : readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)

@@ -14,7 +14,7 @@ namespace tamo_tool {
 
 struct LoadedFile {
   std::string shownName;             // as the user wrote it
-  std::string path;                  // canonical
+  std::string path;                  // as the kernel resolves it
   std::optional<std::string> bytes;  // nothing when the file does not exist
   Context context;                   // what the library reads from bytes
   Import import;

@@ -64,8 +64,8 @@ int runMerge(Arguments const& arguments) {
   // Taken before any input is read, since the output may be one of them.
   std::unique_ptr<WriterLock> lock;
   if (writing) {
-    std::string const& output = *arguments.value("--output");
-    lock = std::make_unique<WriterLock>(arguments, output, canonicalPath(output));
+    std::string const output = *arguments.value("--output");
+    lock = std::make_unique<WriterLock>(arguments, output, fileNameOf(output));
   }
   Context merged = newContext();
   for (std::string const& name : arguments.operands) {

@@ -1,6 +1,7 @@
 #include "settings_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,37 +20,44 @@ namespace {
 
 constexpr std::size_t kLargestFile = 1048575;
 
-std::string workingDirectory() {
-  std::vector<char> buffer(4096);
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE)
-      throw ToolError(EXIT_USAGE, std::string("no working directory: ") + std::strerror(errno));
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
-}
-
-void appendComponents(std::string const& name, std::vector<std::string>& components) {
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos)
-      end = name.size();
-    std::string const part = name.substr(start, end - start);
-    if (part == "..") {
-      if (components.empty())
-        throw ToolError(EXIT_USAGE, name + ": \"..\" above the root");
-      components.pop_back();
-    } else if (!part.empty() && part != ".") {
-      components.push_back(part);
-    }
-    start = end + 1;
-  }
-}
-
+// The directory as the kernel finds it: "a/b/.." stays as written.
 std::string directoryOf(std::string const& path) {
   std::size_t const slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool isStickyWorldWritable(struct stat const& directory) {
+  return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+}
+
+std::string uidOf(struct stat const& entry) {
+  return "uid " + std::to_string(entry.st_uid);
+}
+
+// Which of the library's rules refused a write, for the message; the
+// library decided through its descriptors, this only looks again to say why.
+std::optional<std::string> refusingRule(std::string const& path) {
+  struct stat entry;
+  struct stat directory;
+  if (lstat(path.c_str(), &entry) != 0 || stat(directoryOf(path).c_str(), &directory) != 0)
+    return std::nullopt;
+  uid_t const caller = geteuid();
+  bool const foreign = entry.st_uid != caller && entry.st_uid != directory.st_uid;
+  if (S_ISLNK(entry.st_mode) && foreign && isStickyWorldWritable(directory))
+    return "a link of another user (" + uidOf(entry) +
+           ") in a sticky world-writable directory is not followed (as fs.protected_symlinks)";
+  if (S_ISLNK(entry.st_mode) && foreign && entry.st_uid != 0)
+    return "a link of " + uidOf(entry) +
+           ", neither yours, root's nor the directory owner's, is not followed";
+  if (S_ISREG(entry.st_mode) && foreign && isStickyWorldWritable(directory))
+    return "a file of another user (" + uidOf(entry) +
+           ") in a sticky world-writable directory is not written (as fs.protected_regular)";
+  if ((S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)) && access(path.c_str(), W_OK) == 0)
+    return "a link on the way is another user's and leads where that user may not write, "
+           "or the file was replaced meanwhile";
+  return std::nullopt;
 }
 
 int accessProblem(std::string const& path) {
@@ -77,24 +85,33 @@ int writeFailureStatus(std::string const& path, int status) {
 
 }  // namespace
 
-std::string canonicalPath(std::string const& name) {
-  std::vector<std::string> components;
-  if (name.empty() || (name[0] != '/' && name[0] != '\\'))
-    appendComponents(workingDirectory(), components);
-  appendComponents(name, components);
-  std::string path;
-  for (std::string const& component : components)
-    path += "/" + component;
-  return path.empty() ? "/" : path;
+std::string fileNameOf(std::string const& name) {
+  if (name.find('\\') != std::string::npos)
+    throw ToolError(EXIT_REFUSED, name +
+                                      ": a backslash is not a separator here; "
+                                      "name the file with '/' alone");
+  return name;
 }
 
+// Opened without waiting and checked before the first read: a FIFO would
+// block both, a device may act on being opened.
 std::optional<std::string> readSettingsFile(std::string const& shownName, std::string const& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) {
+  int const fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1) {
     if (errno == ENOENT)
       return std::nullopt;
     throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: " + std::strerror(errno));
   }
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), std::fclose);
+  if (!file) {
+    close(fd);
+    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: " + std::strerror(errno));
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0)
+    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: " + std::strerror(errno));
+  if (!S_ISREG(status.st_mode))
+    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: not a regular file");
   std::string text(kLargestFile + 1, '\0');
   std::size_t const size = std::fread(&text[0], 1, text.size(), file.get());
   if (std::ferror(file.get()))
@@ -121,6 +138,24 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
           : api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;
+  throwWriteFailure(shownName, path, original, text, status);
+}
+
+void refuseWrite(std::string const& shownName, std::string const& path, int status) {
+  // The file's own refusal first (not a regular file, unreadable), as a
+  // command that reads before it writes reports it.
+  std::optional<std::string> const now = readSettingsFile(shownName, path);
+  throwWriteFailure(shownName, path, now, now.value_or(""), status);
+}
+
+void throwWriteFailure(std::string const& shownName, std::string const& path,
+                       std::optional<std::string> const& original, std::string const& text,
+                       int status) {
+  if (status == SETTINGS_OPEN_FILE_ERROR) {
+    if (std::optional<std::string> const rule = refusingRule(path))
+      throw ToolError(EXIT_NO_PERMISSION,
+                      shownName + ": refused: " + *rule + "; nothing was changed");
+  }
   int const exitStatus = writeFailureStatus(path, status);
   char const* const reason = exitStatus == EXIT_NO_PERMISSION   ? "permission denied"
                              : exitStatus == EXIT_CANNOT_WRITE  ? "cannot write"

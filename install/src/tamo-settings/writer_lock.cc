@@ -1,11 +1,9 @@
 #include "writer_lock.h"
 
-#include <errno.h>
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdint>
 
+#include "settings_file.h"
 #include "tool_error.h"
 
 namespace tamo_tool {
@@ -44,11 +42,6 @@ int waitMilliseconds(std::string const& text) {
   return static_cast<int>(milliseconds);
 }
 
-std::string directoryOf(std::string const& path) {
-  std::size_t const slash = path.rfind('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
 [[noreturn]] void lockFailed(std::string const& shownName, std::string const& path, int status) {
   if (status == SETTINGS_LOCKED_ERROR)
     throw ToolError(EXIT_LOCKED, shownName + ": locked by another writer");
@@ -57,18 +50,7 @@ std::string directoryOf(std::string const& path) {
                     shownName +
                         ": its file system refuses the writers' lock; nothing written "
                         "(--no-lock writes without it, unprotected from other writers)");
-  if (status != SETTINGS_OPEN_FILE_ERROR)
-    internalFailure("settings_lock_file", status);
-  std::string const directory = directoryOf(path);
-  struct stat status_ {};
-  if (stat(directory.c_str(), &status_) != 0 && errno == ENOENT)
-    throw ToolError(EXIT_CANNOT_CREATE,
-                    shownName + ": cannot create: its directory does not exist; nothing written");
-  // What the library's walk refuses (permission, a link or a file its
-  // owner may not steer the caller to) is a refusal of the path.
-  throw ToolError(EXIT_NO_PERMISSION, shownName +
-                                          ": cannot lock: the path was refused or its directory "
-                                          "cannot be opened; nothing written");
+  refuseWrite(shownName, path, status);
 }
 
 }  // namespace
