@@ -33,20 +33,29 @@ write_crudini() { crudini --set "$3" sec "k$1" "r$2"; }
 
 # Keys kept and failures reported over all rounds, for one writer kind.
 run() {
-  local kind=$1 file=$2 kept=0 failed=0 round i
+  local kind=$1 file=$2 kept=0 failed=0 round i status
+  local -A statuses=()
   for ((round = 0; round < rounds; ++round)); do
     local pids=()
     for ((i = 0; i < writers; ++i)); do
       "write_$kind" "$i" "$round" "$file" >/dev/null 2>&1 &
       pids+=($!)
     done
-    for pid in "${pids[@]}"; do wait "$pid" || ((++failed)); done
+    for pid in "${pids[@]}"; do
+      wait "$pid"
+      status=$?
+      ((status == 0)) && continue
+      ((++failed))
+      statuses[$status]=$((${statuses[$status]:-0} + 1))
+    done
     for ((i = 0; i < writers; ++i)); do
       grep -Eq "^[[:space:]]*k$i[[:space:]]*=[[:space:]]*r$round\$" "$file" && ((++kept))
     done
   done
-  printf '%-9s %-8s kept %5d of %5d, writers failing %5d\n' "$place" "$kind" "$kept" \
-    $((writers * rounds)) "$failed"
+  local codes=""
+  for status in "${!statuses[@]}"; do codes+=" exit $status: ${statuses[$status]}"; done
+  printf '%-9s %-8s kept %5d of %5d, writers failing %5d%s\n' "$place" "$kind" "$kept" \
+    $((writers * rounds)) "$failed" "$codes"
 }
 
 # Mounts the place on $work/mnt; the file to write is printed.
