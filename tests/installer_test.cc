@@ -108,6 +108,11 @@ struct FakeLibrary {
   std::vector<std::string> exports;
   std::set<void*> validators;
   std::set<void*> keyMappers;
+
+  // The writers' lock: its answers and the calls made through it.
+  int lockStatus = SETTINGS_NO_ERROR;
+  int releaseStatus = SETTINGS_NO_ERROR;
+  std::vector<std::string> lockCalls;
 };
 
 FakeLibrary* fake = nullptr;
@@ -209,6 +214,32 @@ settings_api_t fakeTable() {
   return t;
 }
 
+settings_api3_t fakeLockTable() {
+  settings_api3_t t{};
+  t.settings_lock_file = [](char const*, int wait, settings_lock_t** lock) {
+    fake->lockCalls.push_back("lock " + std::to_string(wait));
+    if (fake->lockStatus == SETTINGS_NO_ERROR)
+      *lock = makeHandle<settings_lock_t>();
+    return fake->lockStatus;
+  };
+  t.settings_lock_release = [](settings_lock_t* lock) {
+    fake->lockCalls.push_back("release");
+    freeHandle(lock, "lock");
+    return fake->releaseStatus;
+  };
+  t.context_import_from_locked_file = [](settings_context_t*, settings_lock_t*,
+                                         settings_validator_t const*, settings_key_mapper_t const*,
+                                         int, int) {
+    fake->lockCalls.push_back("import");
+    return int{SETTINGS_NO_ERROR};
+  };
+  t.context_export_to_locked_file = [](settings_context_t*, settings_lock_t*) {
+    fake->lockCalls.push_back("export");
+    return int{SETTINGS_NO_ERROR};
+  };
+  return t;
+}
+
 std::vector<std::string> loggedTexts() {
   std::vector<std::string> texts;
   for (LoggedMessage const& m : loggedMessages)
@@ -299,6 +330,81 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// ---- The writers' lock ------------------------------------------------------
+
+struct LockCase {
+  char const* name;
+  int lockStatus;
+  int releaseStatus;
+  int expectedResult;
+  std::vector<std::string> lockCalls;
+  std::vector<std::string> plainImports;  // "system", "input"
+  int plainExports;
+  std::vector<std::string> log;  // the one line about the lock, after the path; "" for none
+};
+
+void PrintTo(LockCase const& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class LockFlow : public InstallerTest, public testing::WithParamInterface<LockCase> {};
+
+TEST_P(LockFlow, ReadsAndWritesUnderTheLockOrSaysWhyNot) {
+  LockCase const& c = GetParam();
+  std::string const withPath = std::string(c.name) == "LockedByAnother"
+                                   ? "Config file " + systemFile +
+                                         " is locked by another writer; nothing was written. "
+                                         "Exiting..."
+                                   : "Config file " + systemFile + c.log.front();
+  library.lockStatus = c.lockStatus;
+  library.releaseStatus = c.releaseStatus;
+  {
+    ProcessOptions options(fakeTable(), fakeLockTable(), paths());
+    EXPECT_EQ(options.processInstallConfigData(), c.expectedResult);
+  }
+  EXPECT_EQ(library.lockCalls, c.lockCalls);
+  std::vector<std::string> imported;
+  for (ImportCall const& call : library.imports)
+    imported.push_back(call.path == systemFile ? "system" : "input");
+  EXPECT_EQ(imported, c.plainImports);
+  EXPECT_EQ(library.exports.size(), static_cast<std::size_t>(c.plainExports));
+  int lockLines = 0;
+  for (std::string const& text : loggedTexts()) {
+    if (text.find("lock") == std::string::npos)
+      continue;
+    ++lockLines;
+    EXPECT_EQ(text, withPath);
+  }
+  EXPECT_EQ(lockLines, c.log.front().empty() ? 0 : 1);
+}
+
+std::string const kWait = "lock " + std::to_string(ProcessOptions::SYSTEM_CONFIG_LOCK_WAIT_MS);
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LockFlow,
+    testing::Values(
+        LockCase{"Held", 0, 0, 0, {kWait, "import", "export", "release"}, {"input"}, 0, {""}},
+        LockCase{"LockedByAnother", 316, 0, 1, {kWait}, {}, 0, {"locked"}},
+        LockCase{"RefusedByTheFileSystem",
+                 317,
+                 0,
+                 0,
+                 {kWait},
+                 {"system", "input"},
+                 1,
+                 {" cannot be locked on its file system; it is read and written without the "
+                  "writers' lock."}},
+        LockCase{"NoDirectoryYet", 304, 0, 0, {kWait}, {"system", "input"}, 1, {""}},
+        LockCase{"ReleaseFails",
+                 0,
+                 304,
+                 0,
+                 {kWait, "import", "export", "release"},
+                 {"input"},
+                 0,
+                 {": the writers' lock was not released cleanly."}}),
+    [](testing::TestParamInfo<LockCase> const& info) { return info.param.name; });
 
 // ---- The flow ---------------------------------------------------------------
 

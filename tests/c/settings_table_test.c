@@ -2,10 +2,15 @@
  * in the GoogleTest suites; this program shows that the header is C, that
  * the table's slots hold the functions their names say, and that a C caller
  * can go through a whole session. */
+/* mkdtemp, rmdir and unlink for the third table's file. */
+#define _POSIX_C_SOURCE 200809L
+
 #include <tamo/settings.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 static int failures = 0;
 static int checks = 0;
@@ -94,6 +99,55 @@ static void testSecondTable(void) {
   CHECK(text != NULL && strcmp(text, "a=1\nb=2\n") == 0);
   CHECK(api2.settings_replace_file_contents(NULL, "", 0) == SETTINGS_INVALID_ARGUMENT_ERROR);
   api.context_free(context);
+}
+
+static settings_api3_t api3;
+
+#define CHECK_SLOT3(name) CHECK(api3.name == name)
+
+/* A whole locked read-change-write: lock, import, change, export, release. */
+static void testThirdTable(void) {
+  char directory[] = "/tmp/tamo-c-table-XXXXXX";
+  char file[64];
+  settings_context_t* context = api.context_create();
+  settings_context_t* reread = api.context_create();
+  settings_lock_t* lock = NULL;
+  char const* text = "unset";
+  char const* value = NULL;
+  size_t size = 1;
+
+  settings_api3_get(NULL);
+  memset(&api3, 0, sizeof api3);
+  settings_api3_get(&api3);
+  CHECK_SLOT3(settings_lock_file);
+  CHECK_SLOT3(settings_lock_release);
+  CHECK_SLOT3(settings_locked_file_read);
+  CHECK_SLOT3(settings_locked_file_replace);
+  CHECK_SLOT3(context_import_from_locked_file);
+  CHECK_SLOT3(context_export_to_locked_file);
+
+  CHECK(mkdtemp(directory) != NULL);
+  snprintf(file, sizeof file, "%s/app.cfg", directory);
+  CHECK(api3.settings_lock_file(file, 0, &lock) == SETTINGS_NO_ERROR && lock != NULL);
+  CHECK(api3.settings_locked_file_read(lock, &text, &size) == SETTINGS_NO_ERROR);
+  CHECK(text == NULL && size == 0);
+  CHECK(api3.context_import_from_locked_file(context, lock, NULL, NULL, 0, 0) ==
+        SETTINGS_OPEN_FILE_ERROR);
+  CHECK(api.context_import_from_string(context, "k=v", NULL, NULL, 0, 0) == SETTINGS_NO_ERROR);
+  CHECK(api3.context_export_to_locked_file(context, lock) == SETTINGS_NO_ERROR);
+  CHECK(api3.context_import_from_locked_file(reread, lock, NULL, NULL, 0, 0) == SETTINGS_NO_ERROR);
+  CHECK(api.context_get_utf8_value(reread, "k", &value) == SETTINGS_NO_ERROR &&
+        strcmp(value, "v") == 0);
+  CHECK(api3.settings_locked_file_replace(lock, "x=1\n", 4) == SETTINGS_NO_ERROR);
+  CHECK(api3.settings_locked_file_read(lock, &text, &size) == SETTINGS_NO_ERROR);
+  CHECK(size == 4 && memcmp(text, "x=1\n", 4) == 0);
+  CHECK(api3.settings_lock_release(lock) == SETTINGS_NO_ERROR);
+  CHECK(api3.settings_lock_release(NULL) == SETTINGS_INVALID_ARGUMENT_ERROR);
+  CHECK(api3.settings_lock_file(file, -1, &lock) == SETTINGS_INVALID_ARGUMENT_ERROR);
+  api.context_free(reread);
+  api.context_free(context);
+  unlink(file);
+  rmdir(directory);
 }
 
 static void testNewContext(void) {
@@ -226,6 +280,7 @@ int main(void) {
   testTableSlots();
   testNewContext();
   testSecondTable();
+  testThirdTable();
   testTypedValues();
   testIterationThatErases();
   testRefusedLine();

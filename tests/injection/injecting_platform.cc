@@ -114,6 +114,10 @@ void closeIoHandle(int fd) {
   intercept("closeIoHandle");
   real::closeIoHandle(fd);
 }
+void pause(std::chrono::microseconds duration, std::nothrow_t const& t) {
+  intercept("pause");
+  real::pause(duration, t);
+}
 uid_t effectiveUser(std::nothrow_t const& t) {
   intercept("effectiveUser");
   return real::effectiveUser(t);
@@ -172,6 +176,7 @@ TAMO_ROUTE(getAttribute, -1, (int fd, char const* n, void* v, size_t size, std::
 TAMO_ROUTE(setAttribute, -1,
            (int fd, char const* n, void const* v, size_t size, std::nothrow_t const& t),
            (fd, n, v, size, t))
+TAMO_ROUTE(flock, -1, (int fd, int operation, std::nothrow_t const& t), (fd, operation, t))
 
 #undef TAMO_ROUTE
 

@@ -61,7 +61,11 @@ enum {
   SETTINGS_FILENAME_ENCODING_ERROR = 312, /* a file name is not UTF-8 */
   SETTINGS_INVALID_VALUE_ERROR = 313,     /* the imported text had refused lines */
   SETTINGS_BUFFER_ENCODING_ERROR = 314,   /* the text to parse is not UTF-8 */
-  SETTINGS_FILE_TOO_BIG_ERROR = 315       /* a settings file of 1 MiB or more */
+  SETTINGS_FILE_TOO_BIG_ERROR = 315,      /* a settings file of 1 MiB or more */
+  SETTINGS_LOCKED_ERROR = 316,            /* third table: another writer held the
+                                             lock for the whole wait */
+  SETTINGS_LOCK_REFUSED_ERROR = 317       /* third table: the file system refuses
+                                             the writers' lock */
 };
 
 /* Flags of a fixed-value row. */
@@ -214,7 +218,12 @@ TAMO_SETTINGS_EXPORT int context_get_last_import_errors(settings_context_t* cont
  * space is reserved first (a full disk is then 306 with the file
  * untouched), then one write, a truncate and a sync. A failure (306) or a
  * crash during that rewrite can leave the file changed: the new text, or
- * the new text followed by the end of the old one. */
+ * the new text followed by the end of the old one.
+ *
+ * A blind write: it takes no lock and does not serialize with any other
+ * writer, so a concurrent read-change-write may be lost under it or lose
+ * this one. Writers that meet use context_export_to_locked_file (third
+ * table). */
 TAMO_SETTINGS_EXPORT int context_export_to_file(settings_context_t* context,
                                                 char const* fileName) TAMO_SETTINGS_NOEXCEPT;
 /* *value: 1 when the context holds no key, else 0. */
@@ -364,7 +373,9 @@ TAMO_SETTINGS_EXPORT int context_get_key_line(settings_context_t* context, char 
  * kept, owner, group and mode kept (0644 less the umask for a new file),
  * synced, nothing left behind on failure. Unlike the export it creates no
  * directory: a missing parent gives SETTINGS_OPEN_FILE_ERROR. File names as
- * for the imports (311, 312). */
+ * for the imports (311, 312). A blind write, as context_export_to_file: it
+ * takes no lock and does not serialize with anyone (see
+ * settings_locked_file_replace). */
 TAMO_SETTINGS_EXPORT int settings_replace_file_contents(char const* fileName, char const* text,
                                                         size_t size) TAMO_SETTINGS_NOEXCEPT;
 
@@ -386,6 +397,92 @@ TAMO_SETTINGS_EXPORT int context_import_from_buffer(
 TAMO_SETTINGS_EXPORT int context_get_key_lines(settings_context_t* context,
                                                settings_key_line_t const** lines,
                                                int* count) TAMO_SETTINGS_NOEXCEPT;
+
+/* The third table: the writers' lock. Every writer of this project (the
+ * installer, tamo-settings set, unset and merge -o) takes it around its
+ * whole read-change-write, so that writers who meet never lose each
+ * other's changes: each change lands whole on top of the others, or fails
+ * with nothing written.
+ *
+ * The lock is the kernel's (flock) on the directory that holds the file: it
+ * covers a file that does not exist yet, leaves nothing beside the file,
+ * and dies with its holder, so a killed writer never blocks the next one.
+ * All files of one directory share it. Readers take no lock and are never
+ * blocked; they see the old or the new text whole, except during the
+ * in-place rewrite of a file that cannot be replaced (a mount point, a
+ * directory that refuses new files), which the lock serializes with the
+ * other writers but not with readers. Writes through the first two tables
+ * take no lock and are not serialized with anyone. Any user who can read
+ * the directory can take the lock too, and so make writers wait.
+ *
+ * A lock handle is used by one thread at a time; it is not inherited by
+ * programs the process starts. */
+typedef struct settings_lock_t settings_lock_t;
+
+typedef struct settings_api3_t {
+  int (*settings_lock_file)(char const* fileName, int waitMilliseconds, settings_lock_t** lock);
+  int (*settings_lock_release)(settings_lock_t* lock);
+  int (*settings_locked_file_read)(settings_lock_t* lock, char const** text, size_t* size);
+  int (*settings_locked_file_replace)(settings_lock_t* lock, char const* text, size_t size);
+  int (*context_import_from_locked_file)(settings_context_t* context, settings_lock_t* lock,
+                                         settings_validator_t const* validator,
+                                         settings_key_mapper_t const* keyMapper, int failFast,
+                                         int allowKeysWithoutValues);
+  int (*context_export_to_locked_file)(settings_context_t* context, settings_lock_t* lock);
+} settings_api3_t;
+
+/* Fills *api with the functions of the third table; NULL is ignored. */
+TAMO_SETTINGS_EXPORT void settings_api3_get(settings_api3_t* api) TAMO_SETTINGS_NOEXCEPT;
+
+/* *lock: a new handle holding the writers' lock of fileName, which need not
+ * exist; its directory must. The name is found as
+ * settings_replace_file_contents finds it (by the kernel, links followed
+ * only where their owners may steer the caller; a backslash is refused with
+ * SETTINGS_INVALID_FILENAME_ERROR, a name that is not UTF-8 is
+ * SETTINGS_FILENAME_ENCODING_ERROR), and the lock is on the directory of the
+ * file it leads to.
+ * Waits at most waitMilliseconds for another holder to let go (0: one try;
+ * a negative wait is SETTINGS_INVALID_ARGUMENT_ERROR). A directory renamed
+ * or replaced while the call waited is locked afresh under its name.
+ *   SETTINGS_LOCKED_ERROR        another writer held it for the whole wait.
+ *   SETTINGS_LOCK_REFUSED_ERROR  the file system refuses the lock (some
+ *                                network file systems); nothing serializes
+ *                                writers of this file there.
+ *   SETTINGS_OPEN_FILE_ERROR     the directory is missing or cannot be
+ *                                opened, or the name was refused.
+ * Once granted, the name is found again: the file read and replaced through
+ * the handle is the one that stood under the name when the lock was had
+ * (and again after each replacement through it). Read and replace the file
+ * through the handle, then release it. */
+TAMO_SETTINGS_EXPORT int settings_lock_file(char const* fileName, int waitMilliseconds,
+                                            settings_lock_t** lock) TAMO_SETTINGS_NOEXCEPT;
+/* Lets the lock go and frees the handle, whatever the result: 0, or
+ * SETTINGS_OPEN_FILE_ERROR when the kernel reported a failure to unlock or
+ * close (the lock is gone all the same). NULL: SETTINGS_INVALID_ARGUMENT_ERROR. */
+TAMO_SETTINGS_EXPORT int settings_lock_release(settings_lock_t* lock) TAMO_SETTINGS_NOEXCEPT;
+/* *text, *size: the whole locked file as it is now (at most 1,048,575
+ * bytes, else SETTINGS_FILE_TOO_BIG_ERROR), NUL-terminated, owned by the
+ * handle and valid until its next read or release. A file that does not
+ * exist gives *text NULL and *size 0 (an empty file gives ""); one that
+ * exists but cannot be opened or read gives SETTINGS_READ_FILE_ERROR, so
+ * that it is never taken for a missing one. */
+TAMO_SETTINGS_EXPORT int settings_locked_file_read(settings_lock_t* lock, char const** text,
+                                                   size_t* size) TAMO_SETTINGS_NOEXCEPT;
+/* settings_replace_file_contents on the locked file, serialized with the
+ * other holders of the lock. */
+TAMO_SETTINGS_EXPORT int settings_locked_file_replace(settings_lock_t* lock, char const* text,
+                                                      size_t size) TAMO_SETTINGS_NOEXCEPT;
+/* context_import_from_file and context_export_to_file on the locked file
+ * (the export creates no directory: the locked one exists). The decisive
+ * read of a read-change-write is the one made under the lock. Unlike
+ * context_import_from_file, only a missing file is SETTINGS_OPEN_FILE_ERROR;
+ * one that exists but cannot be opened is SETTINGS_READ_FILE_ERROR. */
+TAMO_SETTINGS_EXPORT int context_import_from_locked_file(
+    settings_context_t* context, settings_lock_t* lock, settings_validator_t const* validator,
+    settings_key_mapper_t const* keyMapper, int failFast,
+    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int context_export_to_locked_file(
+    settings_context_t* context, settings_lock_t* lock) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

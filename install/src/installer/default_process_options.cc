@@ -10,7 +10,14 @@ settings_api_t libraryTable() {
   return table;
 }
 
+settings_api3_t lockTable() {
+  settings_api3_t table;
+  settings_api3_get(&table);
+  return table;
+}
+
 }  // namespace
 
 ProcessOptions::ProcessOptions()
-    : ProcessOptions(libraryTable(), {SYSTEM_RUNTIME_CONFIG_FILE, INSTALL_TIME_CONFIG_FILE}) {}
+    : ProcessOptions(libraryTable(), lockTable(),
+                     {SYSTEM_RUNTIME_CONFIG_FILE, INSTALL_TIME_CONFIG_FILE}) {}

@@ -15,6 +15,15 @@ char const* const INSTALL_TIME_CONFIG_FILE = "/etc/tamo/config/zlv-install.prope
 
 namespace {
 
+// The only lines the writers' lock adds to the log, each said only where
+// the lock could not be had as the run wanted it.
+char const* const LOCKED_BY_ANOTHER_WRITER =
+    "Config file %s is locked by another writer; nothing was written. Exiting...";
+char const* const WRITTEN_WITHOUT_LOCK =
+    "Config file %s cannot be locked on its file system; it is read and written without the "
+    "writers' lock.";
+char const* const LOCK_NOT_RELEASED = "Config file %s: the writers' lock was not released cleanly.";
+
 void throwOnFailure(int status) {
   if (status != SETTINGS_NO_ERROR)
     throw settings::Exception(status);
@@ -32,13 +41,19 @@ bool fileHasOwnerBit(char const* path, mode_t ownerBit) {
 }  // namespace
 
 ProcessOptions::ProcessOptions(settings_api_t const& table, InstallConfigPaths const& filePaths)
+    : ProcessOptions(table, settings_api3_t{}, filePaths) {}
+
+ProcessOptions::ProcessOptions(settings_api_t const& table, settings_api3_t const& lockTable,
+                               InstallConfigPaths const& filePaths)
     : api(table),
       context(api.context_create()),
       allowKeysWithoutValues(false),
       failFast(true),
       validator(nullptr),
       keyMapper(nullptr),
-      paths(filePaths) {
+      paths(filePaths),
+      lockApi(lockTable),
+      lock(nullptr) {
   validatorHolder.setApi(api);
   keyMapperHolder.setApi(api);
   try {
@@ -58,6 +73,7 @@ ProcessOptions::~ProcessOptions() {
 }
 
 void ProcessOptions::freeHandles() {
+  releaseSystemConfigLock();
   keyMapperHolder.reset(nullptr);
   validatorHolder.reset(nullptr);
   api.context_free(context);
@@ -86,10 +102,14 @@ bool ProcessOptions::fileIsUW(char const* path) {
 
 bool ProcessOptions::importFrom(char const* path, ProcessOptionsStatus operation) {
   int status = SETTINGS_ACCESS_DENIED_ERROR;
+  settings_validator_t const* const rules = validator != nullptr ? validator->get() : nullptr;
+  settings_key_mapper_t const* const mapper = keyMapper != nullptr ? keyMapper->get() : nullptr;
   if (fileIsUR(path)) {
-    status = api.context_import_from_file(
-        context, path, validator != nullptr ? validator->get() : nullptr,
-        keyMapper != nullptr ? keyMapper->get() : nullptr, failFast, allowKeysWithoutValues);
+    status = lock != nullptr && operation == IMPORT_INSTALL_CONFIG
+                 ? lockApi.context_import_from_locked_file(context, lock, rules, mapper, failFast,
+                                                           allowKeysWithoutValues)
+                 : api.context_import_from_file(context, path, rules, mapper, failFast,
+                                                allowKeysWithoutValues);
   }
   return handleSettingsErrorCode(path, status, operation);
 }
@@ -109,19 +129,57 @@ bool ProcessOptions::exportToInstallConfig() {
     Log::writeLog("No pre-existing config file. Creating new one.");
   }
   int status = SETTINGS_ACCESS_DENIED_ERROR;
-  if (fileIsUW(path))
-    status = api.context_export_to_file(context, path);
+  if (fileIsUW(path)) {
+    status = lock != nullptr ? lockApi.context_export_to_locked_file(context, lock)
+                             : api.context_export_to_file(context, path);
+  }
   return handleSettingsErrorCode(path, status, EXPORT_INSTALL_CONFIG);
 }
 
+bool ProcessOptions::lockSystemConfig() {
+  if (lockApi.settings_lock_file == nullptr)
+    return true;
+  char const* path = paths.systemConfigFile;
+  int const status = lockApi.settings_lock_file(path, SYSTEM_CONFIG_LOCK_WAIT_MS, &lock);
+  if (status == SETTINGS_NO_ERROR)
+    return true;
+  lock = nullptr;
+  if (status == SETTINGS_LOCKED_ERROR) {
+    Log::writeLogFormatted(LOCKED_BY_ANOTHER_WRITER, path);
+    return false;
+  }
+  // A name the lock cannot even find (a first installation without the
+  // directory, or something else in its place) is for the import and the
+  // export to report in the table's words; the export creates a missing
+  // directory as it always has.
+  if (status != SETTINGS_OPEN_FILE_ERROR)
+    Log::writeLogFormatted(WRITTEN_WITHOUT_LOCK, path);
+  return true;
+}
+
+void ProcessOptions::releaseSystemConfigLock() {
+  settings_lock_t* const held = lock;
+  lock = nullptr;
+  if (held != nullptr && lockApi.settings_lock_release(held) != SETTINGS_NO_ERROR)
+    Log::writeLogFormatted(LOCK_NOT_RELEASED, paths.systemConfigFile);
+}
+
 int ProcessOptions::processInstallConfigData() {
-  if (!importFromInstallConfig())
+  if (!lockSystemConfig())
     return 1;
-  if (!importFromInputConfig())
+  if (!importFromInstallConfig()) {
+    releaseSystemConfigLock();
+    return 1;
+  }
+  if (!importFromInputConfig()) {
+    releaseSystemConfigLock();
     return 2;
+  }
   int isEmpty = 0;
   throwOnFailure(api.context_is_empty(context, &isEmpty));
-  if (isEmpty == 0 && !exportToInstallConfig())
+  bool const written = isEmpty != 0 || exportToInstallConfig();
+  releaseSystemConfigLock();
+  if (!written)
     return 3;
   processAll();
   return 0;

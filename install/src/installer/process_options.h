@@ -55,17 +55,25 @@ class ProcessOptions {
  public:
   // Uses the library's own table and the two fixed paths.
   ProcessOptions();
-  // Runs on the given table and paths (the paths must outlive the object).
-  // Raises settings::Exception when a handle cannot be built; nothing is
-  // leaked then.
+  // Runs on the given table and paths (the paths must outlive the object),
+  // without the writers' lock. Raises settings::Exception when a handle
+  // cannot be built; nothing is leaked then.
   ProcessOptions(settings_api_t const& table, InstallConfigPaths const& paths);
+  // The same, holding the writers' lock of the system file from before it is
+  // read until after it is written, through lockTable.
+  ProcessOptions(settings_api_t const& table, settings_api3_t const& lockTable,
+                 InstallConfigPaths const& paths);
   ~ProcessOptions();
   ProcessOptions(ProcessOptions const&) = delete;
   ProcessOptions& operator=(ProcessOptions const&) = delete;
 
   // The whole run. 0: done (handlers run); 1, 2, 3: stopped while reading the
-  // system file, reading the input file, or writing the system file.
+  // system file (also: it stayed locked by another writer), reading the
+  // input file, or writing the system file.
   int processInstallConfigData();
+
+  // How long the run waits for another writer of the system file.
+  static int const SYSTEM_CONFIG_LOCK_WAIT_MS = 30000;
 
   bool importFromInstallConfig();
   bool importFromInputConfig();
@@ -93,6 +101,10 @@ class ProcessOptions {
   void initKeyMapper();
   bool importFrom(char const* path, ProcessOptionsStatus operation);
   void freeHandles();
+  // False when another writer held the lock for the whole wait; otherwise
+  // the run goes on, locked where the lock could be had.
+  bool lockSystemConfig();
+  void releaseSystemConfigLock();
 
   settings_api_t api;
   settings_context_t* context;
@@ -103,6 +115,8 @@ class ProcessOptions {
   ValidatorHandle validatorHolder;
   KeyMapperHandle keyMapperHolder;
   InstallConfigPaths paths;
+  settings_api3_t lockApi;
+  settings_lock_t* lock;
 };
 
 #endif  // TAMO_INSTALLER_PROCESS_OPTIONS_H

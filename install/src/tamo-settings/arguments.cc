@@ -16,17 +16,17 @@ struct CommandOptions {
   std::set<std::string> valued;
 };
 
-std::set<std::string> const kChangeFlags = {"--installer", "--check", "--diff", "--json",
-                                            "--detailed-exitcodes"};
+std::set<std::string> const kChangeFlags = {"--installer",          "--check",  "--diff", "--json",
+                                            "--detailed-exitcodes", "--no-lock"};
 
 std::vector<CommandOptions> const& commands() {
   static std::vector<CommandOptions> const table = {
       {"check", {"--installer", "--json"}, {}},
       {"get", {"--installer", "--json", "--null"}, {"--type", "--default"}},
       {"list", {"--installer", "--json", "--null"}, {"--format", "--prefix"}},
-      {"set", kChangeFlags, {}},
-      {"unset", kChangeFlags, {}},
-      {"merge", kChangeFlags, {"--output"}},
+      {"set", kChangeFlags, {"--wait"}},
+      {"unset", kChangeFlags, {"--wait"}},
+      {"merge", kChangeFlags, {"--output", "--wait"}},
   };
   return table;
 }

@@ -3,6 +3,8 @@
 // library before anything is written.
 #include "change.h"
 
+#include <memory>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,15 +106,22 @@ void Change::note(std::string const& key) {
   keys.push_back(key);
 }
 
-Change startChange(std::string const& name, ReadRules const& rules) {
+Change startChange(std::string const& name, ReadRules const& rules, Arguments const& arguments) {
   if (name == "-")
     throw ToolError(EXIT_USAGE, "standard input cannot be edited (a file named - is ./-)");
-  LoadedFile file = loadFile(name, rules, false, false);
+  return startChange(name, rules, std::make_unique<WriterLock>(arguments, name, fileNameOf(name)));
+}
+
+Change startChange(std::string const& name, ReadRules const& rules,
+                   std::unique_ptr<WriterLock> lock) {
+  if (name == "-")
+    throw ToolError(EXIT_USAGE, "standard input cannot be edited (a file named - is ./-)");
+  LoadedFile file = loadFile(name, rules, false, false, lock.get());
   requireClean(file, rules);
   Context intended = newContext();
   mergeInto(intended.get(), file.context.get());
   TextEdit edit{std::string(file.body())};
-  return Change{std::move(file), std::move(intended), std::move(edit), {}};
+  return Change{std::move(lock), std::move(file), std::move(intended), std::move(edit), {}};
 }
 
 void editNotedKeys(Change& change) {
@@ -157,15 +166,18 @@ int finish(Change& change, ReadRules const& rules, OutputOptions const& options)
   }
   if (options.json)
     requireJsonSafe(change, report);
-  return finishChange(report, options, [&] {
-    writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited);
+  int const status = finishChange(report, options, [&] {
+    writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited,
+                      change.lock->get());
   });
+  change.lock->release();
+  return status;
 }
 
 int runSet(Arguments const& arguments) {
   requireOperands(arguments, "set [OPTIONS] FILE KEY=VALUE...");
   ReadRules const rules(arguments.has("--installer"));
-  Change change = startChange(arguments.operands[0], rules);
+  Change change = startChange(arguments.operands[0], rules, arguments);
   // The new entries are gathered first and merged over the file's once: a
   // merge copies the whole configuration.
   Context entries = newContext();
@@ -186,7 +198,7 @@ int runSet(Arguments const& arguments) {
 int runUnset(Arguments const& arguments) {
   requireOperands(arguments, "unset [OPTIONS] FILE KEY...");
   ReadRules const rules(arguments.has("--installer"));
-  Change change = startChange(arguments.operands[0], rules);
+  Change change = startChange(arguments.operands[0], rules, arguments);
   for (std::size_t i = 1; i < arguments.operands.size(); ++i) {
     std::string const& key = arguments.operands[i];
     refuseIf(keyProblem(key), key);

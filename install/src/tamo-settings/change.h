@@ -4,16 +4,19 @@
 #ifndef TAMO_SETTINGS_TOOL_CHANGE_H
 #define TAMO_SETTINGS_TOOL_CHANGE_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "loaded_file.h"
 #include "report.h"
 #include "text_edit.h"
+#include "writer_lock.h"
 
 namespace tamo_tool {
 
 struct Change {
+  std::unique_ptr<WriterLock> lock;  // taken before the file is read
   LoadedFile file;
   Context intended;               // what the edited text must read as
   TextEdit edit;                  // over the file's body
@@ -22,9 +25,13 @@ struct Change {
   void note(std::string const& key);
 };
 
-// Reads name, which must read cleanly (ToolError 65); a missing file is an
-// empty one. Standard input cannot be edited (ToolError 64).
-Change startChange(std::string const& name, ReadRules const& rules);
+// Takes the writers' lock of name as arguments ask (--wait, --no-lock,
+// --check), then reads name, which must read cleanly (ToolError 65); a
+// missing file is an empty one. Standard input cannot be edited (ToolError 64).
+Change startChange(std::string const& name, ReadRules const& rules, Arguments const& arguments);
+// The same under a lock the caller took already.
+Change startChange(std::string const& name, ReadRules const& rules,
+                   std::unique_ptr<WriterLock> lock);
 
 // Gives each noted key the value intended holds for it (on the line that
 // gave it its value, or on a new last line), or, when intended holds none,

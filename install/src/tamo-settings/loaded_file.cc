@@ -109,11 +109,16 @@ std::string_view LoadedFile::body() const {
 }
 
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
-                    bool stdinAllowed) {
+                    bool stdinAllowed, WriterLock const* lock) {
   bool const standardInput = stdinAllowed && name == "-";
   LoadedFile file{
       name, standardInput ? "" : fileNameOf(name), std::nullopt, 0, newContext(), Import{0, {}}};
-  file.bytes = standardInput ? readStandardInput() : readSettingsFile(name, file.path);
+  if (standardInput)
+    file.bytes = readStandardInput();
+  else if (lock != nullptr && lock->get() != nullptr)
+    file.bytes = lock->read();
+  else
+    file.bytes = readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     fileError(EXIT_NO_INPUT, name, std::string("cannot read: ") + std::strerror(ENOENT));
   // The library skips a leading byte order mark the same way.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "library.h"
+#include "writer_lock.h"
 
 namespace tamo_tool {
 
@@ -37,9 +38,10 @@ struct LoadedFile {
 
 // Reads the file ("-": standard input, when stdinAllowed) with the rules. A
 // missing file is an empty one unless mustExist (then ToolError 66); EACCES
-// is 77; text that is not UTF-8 is ToolError 65.
+// is 77; text that is not UTF-8 is ToolError 65. With a lock, the file is
+// read through it.
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
-                    bool stdinAllowed);
+                    bool stdinAllowed, WriterLock const* lock = nullptr);
 
 struct RefusalReport {
   int line;    // from 1

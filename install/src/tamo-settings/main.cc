@@ -40,12 +40,14 @@ char const kHelp[] =
     "  --json                report as one JSON object\n"
     "  --detailed-exitcodes  exit 2 when something changed\n"
     "  -z, --null            end each value with a NUL byte instead of a line end\n"
+    "  --wait=SECONDS        wait so long for another writer's lock (default 5)\n"
+    "  --no-lock             write without the writers' lock\n"
     "  --help, -h, --version\n"
     "\n"
     "Exit status: 0 done, 1 no (key absent, refused lines), 2 changed (with\n"
     "--detailed-exitcodes), 64 usage, 65 value or file refused, 66 input missing\n"
     "or unreadable, 70 internal error, 73 cannot create, 74 cannot write,\n"
-    "77 permission denied. See tamo-settings(1).\n";
+    "75 locked by another writer, 77 permission denied. See tamo-settings(1).\n";
 
 int dispatch(tamo_tool::Arguments const& arguments) {
   using namespace tamo_tool;

@@ -3,6 +3,7 @@
 // existing FILE is edited as set edits it, a new one gets the export's form.
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "change.h"
@@ -40,13 +41,16 @@ int writeNew(Change& change, settings_context_t* merged, ReadRules const& rules,
     fileError(EXIT_REFUSED, name,
               "the merged text is not valid UTF-8, cannot be reported as JSON; "
               "nothing written");
-  return finishChange(report, options,
-                      [&] { writeSettingsFile(name, change.file.path, std::nullopt, text); });
+  int const status = finishChange(report, options, [&] {
+    writeSettingsFile(name, change.file.path, std::nullopt, text, change.lock->get());
+  });
+  change.lock->release();
+  return status;
 }
 
 int writeMerged(std::string const& name, settings_context_t* merged, ReadRules const& rules,
-                OutputOptions const& options) {
-  Change change = startChange(name, rules);
+                OutputOptions const& options, std::unique_ptr<WriterLock> lock) {
+  Change change = startChange(name, rules, std::move(lock));
   if (!change.file.bytes)
     return writeNew(change, merged, rules, options);
   std::vector<std::string> const keys = keysOf(merged);
@@ -65,10 +69,16 @@ int runMerge(Arguments const& arguments) {
   std::optional<std::string> const output = arguments.value("--output");
   bool const writing = output && *output != "-";
   if (!writing && (arguments.has("--check") || arguments.has("--diff") || arguments.has("--json") ||
-                   arguments.has("--detailed-exitcodes")))
+                   arguments.has("--detailed-exitcodes") || arguments.has("--wait") ||
+                   arguments.has("--no-lock")))
     throw ToolError(EXIT_USAGE,
-                    "merge: --check, --diff, --json and --detailed-exitcodes need -o FILE");
+                    "merge: --check, --diff, --json, --detailed-exitcodes, --wait and --no-lock "
+                    "need -o FILE");
   ReadRules const rules(arguments.has("--installer"));
+  // Taken before any input is read, since the output may be one of them.
+  std::unique_ptr<WriterLock> lock;
+  if (writing)
+    lock = std::make_unique<WriterLock>(arguments, *output, fileNameOf(*output));
   Context merged = newContext();
   bool stdinRead = false;
   for (std::string const& name : arguments.operands) {
@@ -83,7 +93,7 @@ int runMerge(Arguments const& arguments) {
     mergeInto(merged.get(), file.context.get());
   }
   if (writing)
-    return writeMerged(*output, merged.get(), rules, outputOptionsOf(arguments));
+    return writeMerged(*output, merged.get(), rules, outputOptionsOf(arguments), std::move(lock));
   std::string const text = exportText(merged.get());
   // The lone blank that keeps an exported file from being empty means nothing here.
   if (text != " " && !writeOut(text))

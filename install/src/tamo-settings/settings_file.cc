@@ -14,6 +14,7 @@
 
 #include "library.h"
 #include "tool_error.h"
+#include "writer_lock.h"
 
 namespace tamo_tool {
 
@@ -167,11 +168,28 @@ void requireReadableSize(std::string const& shownName, std::string const& text) 
 }
 
 void writeSettingsFile(std::string const& shownName, std::string const& path,
-                       std::optional<std::string> const& original, std::string const& text) {
+                       std::optional<std::string> const& original, std::string const& text,
+                       settings_lock_t* lock) {
   requireReadableSize(shownName, text);
-  int const status = api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
+  int const status =
+      lock != nullptr
+          ? api3().settings_locked_file_replace(lock, text.data(), text.size())
+          : api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;
+  throwWriteFailure(shownName, path, original, text, status);
+}
+
+void refuseWrite(std::string const& shownName, std::string const& path, int status) {
+  // The file's own refusal first (not a regular file, unreadable), as a
+  // command that reads before it writes reports it.
+  std::optional<std::string> const now = readSettingsFile(shownName, path);
+  throwWriteFailure(shownName, path, now, now.value_or(""), status);
+}
+
+void throwWriteFailure(std::string const& shownName, std::string const& path,
+                       std::optional<std::string> const& original, std::string const& text,
+                       int status) {
   if (status == SETTINGS_OPEN_FILE_ERROR) {
     if (std::optional<std::string> const rule = refusingRule(path))
       fileError(EXIT_NO_PERMISSION, shownName, "refused: " + *rule + "; nothing was changed");

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <tamo/settings.h>
+
 namespace tamo_tool {
 
 // The name as the library and the kernel will use it: '/' separates, ".."
@@ -27,8 +29,18 @@ void requireReadableSize(std::string const& shownName, std::string const& text);
 // that did not exist). 77 names the rule when the library refused to follow
 // another user's link or to write another user's file in a sticky
 // world-writable directory.
+// With a lock, the file is replaced through it.
 void writeSettingsFile(std::string const& shownName, std::string const& path,
-                       std::optional<std::string> const& original, std::string const& text);
+                       std::optional<std::string> const& original, std::string const& text,
+                       settings_lock_t* lock = nullptr);
+
+// The ToolError of a write the library refused with status before anything
+// was written (the writers' lock, say), as writeSettingsFile reports it.
+[[noreturn]] void refuseWrite(std::string const& shownName, std::string const& path, int status);
+// The ToolError of writeSettingsFile for a failed replacement.
+[[noreturn]] void throwWriteFailure(std::string const& shownName, std::string const& path,
+                                    std::optional<std::string> const& original,
+                                    std::string const& text, int status);
 
 }  // namespace tamo_tool
 

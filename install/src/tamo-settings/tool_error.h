@@ -18,6 +18,7 @@ enum ExitStatus {
   EXIT_INTERNAL = 70,  // a fault of the tool or the library
   EXIT_CANNOT_CREATE = 73,
   EXIT_CANNOT_WRITE = 74,
+  EXIT_LOCKED = 75,  // another writer held the lock; nothing written
   EXIT_NO_PERMISSION = 77,
 };
 

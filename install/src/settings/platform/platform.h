@@ -10,6 +10,7 @@
 #include <sys/statfs.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -99,6 +100,11 @@ ssize_t getAttribute(int fd, char const* name, void* value, size_t size, std::no
 int setAttribute(int fd, char const* name, void const* value, size_t size, std::nothrow_t const&);
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&);
+
+// The writers' lock.
+int flock(int fd, int operation, std::nothrow_t const&);
+// nanosleep for the duration; an interrupted pause simply ends early.
+void pause(std::chrono::microseconds duration, std::nothrow_t const&);
 
 }  // namespace platform
 }  // namespace settings_impl

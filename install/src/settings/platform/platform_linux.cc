@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform.h"
@@ -245,6 +247,18 @@ int setAttribute(int fd, char const* name, void const* value, size_t size, std::
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&) {
   return ::read(fd, data, size);
+}
+
+int flock(int fd, int operation, std::nothrow_t const&) {
+  return ::flock(fd, operation);
+}
+
+void pause(std::chrono::microseconds duration, std::nothrow_t const&) {
+  auto const seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
+  struct timespec const request = {
+      static_cast<time_t>(seconds.count()),
+      static_cast<long>(std::chrono::nanoseconds(duration - seconds).count())};
+  ::nanosleep(&request, nullptr);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config_ops.h"
+#include "file_lock.h"
 #include "file_ops.h"
 #include "file_replace.h"
 #include "filename.h"
@@ -51,6 +52,22 @@ void Context::importFromFile(char const* fileName, ConfigValidator const* valida
                              bool allowKeysWithoutValues) {
   Filename const canonical = Filename(fileName).canonicalize();
   PlainTextFileConfigParser parser(canonical);
+  parser.setImportRecord(&importRecord);
+  updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
+}
+
+void Context::importFromLockedFile(WriterLock const& lock, ConfigValidator const* validator,
+                                   KeyMapper const* keyMapper, bool failFast,
+                                   bool allowKeysWithoutValues) {
+  WholeText text;
+  if (!readLockedFile(lock, text)) {
+    // As the file parser leaves a file it cannot open: no refused lines.
+    importErrors.clear();
+    importRecord.clear();
+    throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
+  }
+  PlainTextFileConfigParser parser{text.size != 0 ? std::string(text.data.get(), text.size)
+                                                  : std::string()};
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }
@@ -119,6 +136,10 @@ void Context::exportToFile(char const* fileName) const {
   // file, not by names resolved again afterwards.
   replaceFileContents(
       TargetDirectory::resolve(canonical.getPath(), TargetDirectory::Parents::Create), text);
+}
+
+void Context::exportToLockedFile(WriterLock& lock) const {
+  lock.replace(serializeConfig(*config));
 }
 
 std::string const& Context::exportToString() {

@@ -18,6 +18,7 @@ namespace settings_impl {
 class ConfigValidator;
 class IConfigParser;
 class KeyMapper;
+class WriterLock;
 
 // The path of the system settings file; the driver reads and writes the same.
 extern char const* const systemConfigFileName;
@@ -48,6 +49,10 @@ class Context : private IParserErrorListener {
   // through updateConfig.
   void importFromFile(char const* fileName, ConfigValidator const* validator,
                       KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
+  // importFromFile on the file a lock holds, read under it; a missing file
+  // is OPEN_FILE_ERROR (304) as for importFromFile.
+  void importFromLockedFile(WriterLock const& lock, ConfigValidator const* validator,
+                            KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
   void importFromString(char const* text, ConfigValidator const* validator,
                         KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
   // The size bytes at text, NUL bytes included, as a file holding them is read.
@@ -67,6 +72,8 @@ class Context : private IParserErrorListener {
   // Writes the configuration as text to fileName, creating missing parent
   // directories; the context is never changed.
   void exportToFile(char const* fileName) const;
+  // exportToFile on the file a lock holds; its directory exists.
+  void exportToLockedFile(WriterLock& lock) const;
   // The text exportToFile would write; valid until the next call.
   std::string const& exportToString();
 
