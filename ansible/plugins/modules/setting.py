@@ -32,31 +32,31 @@ options:
   settings:
     description:
       - A mapping of key to value, given to the file in one transaction.
-      - Only with O(state=present); mutually exclusive with O(key).
+      - Only with I(state=present); mutually exclusive with I(key) and I(keys).
     type: dict
   key:
     description:
-      - One key to set (with O(value)) or to remove.
+      - One key to set (with I(value)) or to remove.
     type: str
   keys:
     description:
-      - The keys to remove, in one transaction. Only with O(state=absent).
+      - The keys to remove, in one transaction. Only with I(state=absent).
     type: list
     elements: str
   value:
     description:
-      - The value of O(key), with O(state=present).
+      - The value of I(key), with I(state=present).
       - A YAML boolean is written C(1) or C(0), the form both the library's truth values
         and the installer's rules accept and store; a number is written in decimal (an
         integer) or as the shortest text that reads back exactly (a float). Quote a value
         to keep its text as written (C("010"), C("Enable")).
-      - The same holds for the values of O(settings).
+      - The same holds for the values of I(settings).
     type: raw
   state:
     description:
-      - V(present) gives the keys their values; V(absent) removes them (a key or a file
+      - C(present) gives the keys their values; C(absent) removes them (a key or a file
         that is not there is no change).
-      - V(checked) reads the whole file and returns each refused line in RV(refused),
+      - C(checked) reads the whole file and returns each refused line in I(refused),
         changing nothing; the task fails only when the file cannot be read.
     type: str
     choices: [present, absent, checked]
@@ -71,8 +71,8 @@ options:
     default: false
   create:
     description:
-      - Whether a missing O(path) may be created (mode 0644 less the umask) by
-        O(state=present). Its directory must exist either way.
+      - Whether a missing I(path) may be created (mode 0644 less the umask) by
+        I(state=present). Its directory must exist either way.
     type: bool
     default: true
   wait:
@@ -91,7 +91,7 @@ attributes:
 notes:
   - The module fails with the file and the reason for every failure of the tool, for example
     a value the rules refuse, a file with refused lines that was to be changed, a file that
-    cannot be read or written, or a lock held for longer than O(wait).
+    cannot be read or written, or a lock held for longer than I(wait).
 requirements:
   - C(tamo-settings) on the managed host (Debian package C(tamo-settings-tools)).
 author:
@@ -232,9 +232,16 @@ def stored_text(key, value):
 def wanted_settings(params):
     """The key=value operands of a set."""
     if params["key"] is not None:
-        return [(params["key"], stored_text(params["key"], params["value"]))]
-    settings = params["settings"] or {}
-    return [(to_text(key), stored_text(key, settings[key])) for key in settings]
+        pairs = [(params["key"], stored_text(params["key"], params["value"]))]
+    else:
+        settings = params["settings"] or {}
+        pairs = [(to_text(key), stored_text(key, settings[key])) for key in settings]
+    for key, value in pairs:
+        # The tool splits KEY=VALUE at the first "=": such a key would be
+        # taken for a shorter key with another value.
+        if "=" in key:
+            raise Failure('%s: a key cannot hold "="' % key)
+    return pairs
 
 
 def refuse_unused(params, state, names):
@@ -369,7 +376,10 @@ def edit(module, tool, params):
         refuse_unused(params, state, ["keys"])
         if params["key"] is None and params["settings"] is None:
             raise Failure("state=present needs settings, or key and value")
-        operands = ["%s=%s" % pair for pair in wanted_settings(params)]
+        try:
+            operands = ["%s=%s" % pair for pair in wanted_settings(params)]
+        except Failure as failure:
+            raise Failure("%s: %s" % (path, failure))
     else:
         refuse_unused(params, state, ["settings", "value"])
         operands = [params["key"]] if params["key"] is not None else list(params["keys"] or [])
