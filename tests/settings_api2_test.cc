@@ -132,6 +132,87 @@ TEST(KeyLines, AreTheMappedKeys) {
   ASSERT_EQ(importText(context.get(), "x=1\nkey=2", options), SETTINGS_NO_ERROR);
   EXPECT_EQ(keyLine(context.get(), "KEY"), 1);
   EXPECT_EQ(keyLine(context.get(), "key"), -SETTINGS_KEY_NOT_FOUND_ERROR);
+  settings_key_line_t const* lines = nullptr;
+  int count = 0;
+  ASSERT_EQ(api2().context_get_key_lines(context.get(), &lines, &count), SETTINGS_NO_ERROR);
+  ASSERT_EQ(count, 2);
+  EXPECT_STREQ(lines[1].key, "KEY");
+}
+
+std::string keyLinesOf(settings_context_t* context) {
+  settings_key_line_t const* lines = nullptr;
+  int count = -1;
+  EXPECT_EQ(api2().context_get_key_lines(context, &lines, &count), SETTINGS_NO_ERROR);
+  std::string listed;
+  for (int i = 0; i < count; ++i)
+    listed += std::to_string(lines[i].line) + ":" + lines[i].key + " ";
+  return listed;
+}
+
+TEST(KeyLines, ListsEveryAcceptedLineOfEveryKeyInOneCall) {
+  Context context = newContext();
+  api2().context_set_stderr_reports(context.get(), 0);
+  ASSERT_EQ(importText(context.get(), "a=1\n# c\nbad\nb=2\na=3\n", lenient()),
+            SETTINGS_INVALID_VALUE_ERROR);
+  EXPECT_EQ(keyLinesOf(context.get()), "0:a 3:b 4:a ");
+  EXPECT_EQ(importText(context.get(), "d=1\n=2"), SETTINGS_INVALID_VALUE_ERROR);
+  EXPECT_EQ(keyLinesOf(context.get()), "");
+}
+
+std::string valueOf(settings_context_t* context, char const* key) {
+  char const* value = nullptr;
+  int const status = tamo_test::api().context_get_utf8_value(context, key, &value);
+  return status == SETTINGS_NO_ERROR ? value : "status " + std::to_string(status);
+}
+
+TEST(ImportFromBuffer, ReadsPastANulAsAFileImportDoes) {
+  std::string const text("a=1\nb=x\0y\nc=3\n", 14);
+  tamo_test::TempDir dir;
+  tamo_test::writeFile(dir.file("n.cfg"), text);
+  Context fromFile = newContext();
+  ASSERT_EQ(tamo_test::api().context_import_from_file(fromFile.get(), dir.file("n.cfg").c_str(),
+                                                      nullptr, nullptr, 1, 0),
+            SETTINGS_NO_ERROR);
+  Context fromBuffer = newContext();
+  ASSERT_EQ(api2().context_import_from_buffer(fromBuffer.get(), text.data(), text.size(), nullptr,
+                                              nullptr, 1, 0),
+            SETTINGS_NO_ERROR);
+  EXPECT_EQ(valueOf(fromBuffer.get(), "b"), "x");
+  EXPECT_EQ(valueOf(fromBuffer.get(), "c"), "3");
+  int equal = 0;
+  tamo_test::api().context_is_equal(fromFile.get(), fromBuffer.get(), &equal);
+  EXPECT_EQ(equal, 1);
+  EXPECT_EQ(api2().context_import_from_buffer(fromBuffer.get(), nullptr, 0, nullptr, nullptr, 1, 0),
+            SETTINGS_NO_ERROR);
+  EXPECT_EQ(api2().context_import_from_buffer(fromBuffer.get(), nullptr, 1, nullptr, nullptr, 1, 0),
+            SETTINGS_INVALID_ARGUMENT_ERROR);
+}
+
+TEST(ByteOrderMark, IsSkippedAtTheStartOnlyAndNeverExportedFirst) {
+  Context context = newContext();
+  ASSERT_EQ(importText(context.get(),
+                       "\xEF\xBB\xBF"
+                       "a=1\n\xEF\xBB\xBF"
+                       "b=2"),
+            SETTINGS_NO_ERROR);
+  EXPECT_EQ(valueOf(context.get(), "a"), "1");
+  EXPECT_EQ(valueOf(context.get(),
+                    "\xEF\xBB\xBF"
+                    "b"),
+            "2");
+  EXPECT_EQ(keyLine(context.get(), "a"), 0);
+  // The key that begins with the mark comes first once "a" is gone.
+  ASSERT_EQ(tamo_test::api().context_erase_key(context.get(), "a"), SETTINGS_NO_ERROR);
+  char const* text = nullptr;
+  ASSERT_EQ(api2().context_export_to_string(context.get(), &text), SETTINGS_NO_ERROR);
+  EXPECT_STREQ(text,
+               "\n\xEF\xBB\xBF"
+               "b=2\n");
+  Context again = newContext();
+  ASSERT_EQ(importText(again.get(), text), SETTINGS_NO_ERROR);
+  int equal = 0;
+  tamo_test::api().context_is_equal(context.get(), again.get(), &equal);
+  EXPECT_EQ(equal, 1);
 }
 
 TEST(ExportToString, IsWhatTheExportWrites) {

@@ -81,6 +81,8 @@ static void testSecondTable(void) {
   CHECK_SLOT2(context_export_to_string);
   CHECK_SLOT2(context_get_key_line);
   CHECK_SLOT2(settings_replace_file_contents);
+  CHECK_SLOT2(context_import_from_buffer);
+  CHECK_SLOT2(context_get_key_lines);
 
   CHECK(api2.context_set_stderr_reports(context, 0) == SETTINGS_NO_ERROR);
   CHECK(api.context_import_from_string(context, "b=2\nbad\na=1", NULL, NULL, 0, 0) ==

@@ -24,24 +24,52 @@ struct ToolRun {
 
 constexpr uid_t kNobody = 65534;
 
-// Runs the tool in dir, as the user nobody when asked (the tests run as root,
-// for whom permission bits stop nothing).
+struct ToolCall {
+  bool asNobody = false;   // the tests run as root, for whom permission bits stop nothing
+  std::string input;       // standard input
+  std::string outputPath;  // standard output, when not captured
+};
+
+// The tool and its library copied where every user can reach them: the
+// build tree may sit in a folder only root can enter.
+std::string const& reachableTool() {
+  static tamo_test::TempDir const copies;
+  static std::string const path = [] {
+    std::string const tool = copies.file("tamo-settings");
+    tamo_test::writeFile(tool, readFile(TAMO_SETTINGS_PATH));
+    tamo_test::writeFile(copies.file(TAMO_SETTINGS_LIBRARY_SONAME),
+                         readFile(TAMO_SETTINGS_LIBRARY_PATH));
+    EXPECT_EQ(chmod(tool.c_str(), 0755), 0);
+    EXPECT_EQ(chmod(copies.path().c_str(), 0755), 0);
+    return tool;
+  }();
+  return path;
+}
+
+// Runs the tool in dir.
 ToolRun tool(tamo_test::TempDir const& dir, std::vector<std::string> arguments,
-             bool asNobody = false) {
-  arguments.insert(arguments.begin(), TAMO_SETTINGS_PATH);
+             ToolCall const& call = {}) {
+  std::string const program = call.asNobody ? reachableTool() : TAMO_SETTINGS_PATH;
+  arguments.insert(arguments.begin(), program);
   std::string const out = dir.path() + "/../" + "tool.out." + std::to_string(getpid());
   std::string const err = out + ".err";
+  std::string const in = out + ".in";
+  writeFile(in, call.input);
   pid_t const child = fork();
   if (child == 0) {
     std::vector<char*> argv;
     for (std::string& argument : arguments)
       argv.push_back(&argument[0]);
     argv.push_back(nullptr);
-    int const outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string const outPath = call.outputPath.empty() ? out : call.outputPath;
+    int const inFd = open(in.c_str(), O_RDONLY);
+    int const outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int const errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
-        chdir(dir.path().c_str()) != 0 ||
-        (asNobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)))
+    if (call.asNobody)
+      setenv("LD_LIBRARY_PATH", program.substr(0, program.rfind('/')).c_str(), 1);
+    if (inFd < 0 || outFd < 0 || errFd < 0 || dup2(inFd, 0) < 0 || dup2(outFd, 1) < 0 ||
+        dup2(errFd, 2) < 0 || chdir(dir.path().c_str()) != 0 ||
+        (call.asNobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)))
       _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
@@ -50,10 +78,11 @@ ToolRun tool(tamo_test::TempDir const& dir, std::vector<std::string> arguments,
   int status = 0;
   waitpid(child, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = readFile(out);
+  run.out = call.outputPath.empty() ? readFile(out) : "";
   run.err = readFile(err);
   unlink(out.c_str());
   unlink(err.c_str());
+  unlink(in.c_str());
   return run;
 }
 
@@ -81,7 +110,7 @@ TEST(ToolCheck, ReportsEveryRefusedLineWithItsPositionAndACount) {
             std::string::npos)
       << installer.out;
   EXPECT_NE(installer.out.find("missing.cfg: error: cannot read"), std::string::npos);
-  EXPECT_NE(installer.out.find("3 refused lines\n"), std::string::npos);
+  EXPECT_NE(installer.out.find("3 refused lines; 1 file could not be read\n"), std::string::npos);
   writeFile(dir.file("clean.cfg"), "# only\nk=v\n");
   EXPECT_EQ(tool(dir, {"check", "clean.cfg"}).status, 0);
 }
@@ -121,6 +150,117 @@ INSTANTIATE_TEST_SUITE_P(
                               "{\"AUTO_UPDATE\":\"1\",\"FOO\":\"bar\",\"last\":\"x\"}\n"},
                     QueryCase{"UnknownOption", {"list", "a.cfg", "--colour"}, 64, ""}),
     [](testing::TestParamInfo<QueryCase> const& info) { return info.param.name; });
+
+// Odd bytes, strict types and the output forms, each on a file of its own.
+struct ReadCase {
+  char const* name;
+  std::string text;
+  std::vector<std::string> arguments;
+  int status;
+  std::string out;
+};
+
+class ToolReads : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ToolReads, ExactlyWhatTheFileHolds) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("f.cfg"), GetParam().text);
+  ToolCall call;
+  call.input = GetParam().text;
+  ToolRun const run = tool(dir, GetParam().arguments, call);
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  EXPECT_EQ(run.out, GetParam().out);
+}
+
+std::string const kNul("a=1\nb=x\0y\nc=3\n", 14);
+std::string const kBom =
+    "\xEF\xBB\xBF"
+    "a=1\n";
+std::string const kTyped =
+    "i=12abc\nf=1.5\no=010\nm=1000000\nx=0x10\nt=2\nn=-1\nk=0.001\ne=1e21\ny=YES\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ToolReads,
+    testing::Values(
+        ReadCase{"NulEndsOnlyItsValue", kNul, {"list", "f.cfg"}, 0, "a=1\nb=x\nc=3\n"},
+        ReadCase{"NulLineIsRefusedByCheck",
+                 kNul,
+                 {"check", "f.cfg"},
+                 1,
+                 "f.cfg:2:4: error: NUL byte: every reader ends the line's key, value or "
+                 "comment there\n1 refused line\n"},
+        ReadCase{"ByteOrderMarkIsNoKey", kBom, {"get", "f.cfg", "a"}, 0, "1\n"},
+        ReadCase{"IntWhole", kTyped, {"get", "f.cfg", "i", "--type=int"}, 65, ""},
+        ReadCase{"IntNotDouble", kTyped, {"get", "f.cfg", "f", "--type", "int"}, 65, ""},
+        ReadCase{
+            "IntOctalAsTheLibraryReadsIt", kTyped, {"get", "f.cfg", "o", "--type=int"}, 0, "8\n"},
+        ReadCase{"DoublePlain", kTyped, {"get", "f.cfg", "m", "--type=double"}, 0, "1000000\n"},
+        ReadCase{"DoubleSmall", kTyped, {"get", "f.cfg", "k", "--type=double"}, 0, "0.001\n"},
+        ReadCase{"DoubleLarge", kTyped, {"get", "f.cfg", "e", "--type=double"}, 0, "1e+21\n"},
+        ReadCase{"DoubleNotHex", kTyped, {"get", "f.cfg", "x", "--type=double"}, 65, ""},
+        ReadCase{"BoolNotTwo", kTyped, {"get", "f.cfg", "t", "--type=bool"}, 65, ""},
+        ReadCase{"BoolNotMinusOne", kTyped, {"get", "f.cfg", "n", "--type=bool"}, 65, ""},
+        ReadCase{"BoolCanonical", kTyped, {"get", "f.cfg", "y", "--type=bool"}, 0, "true\n"},
+        ReadCase{"DefaultTyped",
+                 kTyped,
+                 {"get", "f.cfg", "zz", "--type=bool", "--default=yes"},
+                 0,
+                 "true\n"},
+        ReadCase{"DefaultChecked",
+                 kTyped,
+                 {"get", "f.cfg", "zz", "--type=int", "--default=abc"},
+                 65,
+                 ""},
+        ReadCase{"OverlongIsNoJson", "a=\xC0\xAF\n", {"list", "--format=json", "f.cfg"}, 65, ""},
+        ReadCase{
+            "SurrogateIsNoJson", "a=\xED\xA0\x80\n", {"list", "--format=json", "f.cfg"}, 65, ""},
+        ReadCase{
+            "CutSequenceIsNoJson", "a=\xE2\x82z\n", {"list", "--format=json", "f.cfg"}, 65, ""},
+        ReadCase{
+            "FailureAsJson",
+            "a=\xC0\xAF\n",
+            {"get", "--json", "f.cfg", "a"},
+            65,
+            "{\"exit_code\":65,\"error\":\"f.cfg: line 1: the entry for \\\"a\\\" is not valid "
+            "UTF-8, cannot be given as JSON\",\"file\":\"f.cfg\"}\n"},
+        ReadCase{"ShellQuoted",
+                 "v=$(id)\nq=it's\n",
+                 {"list", "--format=sh", "f.cfg"},
+                 0,
+                 "q='it'\\''s'\nv='$(id)'\n"},
+        ReadCase{"ShellNameRefused", "1x=2\n", {"list", "--format=sh", "f.cfg"}, 65, ""},
+        ReadCase{"ShellNameByPrefix",
+                 "1x=2\n",
+                 {"list", "--format", "sh", "--prefix=c_", "f.cfg"},
+                 0,
+                 "c_1x='2'\n"},
+        ReadCase{
+            "NulSeparated", "a=1\nb=2\n", {"list", "-z", "f.cfg"}, 0, std::string("a=1\0b=2\0", 8)},
+        ReadCase{"GetNulEnded", "a=1\n", {"get", "--null", "f.cfg", "a"}, 0, std::string("1\0", 2)},
+        ReadCase{"DashIsStandardInput", "a=1\n", {"get", "-", "a"}, 0, "1\n"},
+        ReadCase{
+            "MergeOfStandardInputPrinted", "b=2\n", {"merge", "f.cfg", "-", "-o", "-"}, 0, "b=2\n"},
+        ReadCase{"CheckNamesNoCountAfterAnUnreadableFile",
+                 "",
+                 {"check", "missing.cfg"},
+                 66,
+                 "missing.cfg: error: cannot read: No such file or directory\n"
+                 "1 file could not be read\n"},
+        ReadCase{"CheckAsJson",
+                 "=1\n",
+                 {"check", "--json", "f.cfg", "missing.cfg"},
+                 66,
+                 "{\"files\":[{\"file\":\"f.cfg\",\"error\":null,\"refused\":[{\"line\":1,"
+                 "\"column\":1,\"message\":\"empty key before the separator\"}]},{\"file\":"
+                 "\"missing.cfg\",\"error\":\"cannot read: No such file or directory\","
+                 "\"refused\":[]}],\"refused\":1}\n"},
+        ReadCase{"ControlBytesEscaped",
+                 "WEB_TAMO=\x1B[31m\n",
+                 {"check", "--installer", "f.cfg"},
+                 1,
+                 "f.cfg:1:1: error: invalid value \"\\x1B[31m\" for \"WEB_TAMO\" (accepted: 1, 0, "
+                 "Enable, Disable, words in any letter case)\n1 refused line\n"}),
+    [](testing::TestParamInfo<ReadCase> const& info) { return info.param.name; });
 
 TEST(ToolSet, TouchesOnlyTheChangedLinesThroughALinkAndKeepsOwnerAndMode) {
   tamo_test::TempDir dir;
@@ -163,7 +303,8 @@ TEST(ToolSet, WritesNothingWhenNothingChanges) {
   EXPECT_EQ(run.out,
             "{\"changed\":false,\"keys\":[{\"key\":\"AUTO_UPDATE\",\"action\":\"unchanged\","
             "\"before\":\"1\",\"after\":\"1\"},{\"key\":\"FOO\",\"action\":\"unchanged\","
-            "\"before\":\"bar\",\"after\":\"bar\"}],\"diff\":\"\"}\n");
+            "\"before\":\"bar\",\"after\":\"bar\"}],\"diff\":\"\",\"written\":false,"
+            "\"check\":false}\n");
   struct stat const after = statOf(dir.file("a.cfg"));
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -215,7 +356,7 @@ TEST(ToolUnset, RemovesEveryLineOfTheKeyAndChecksWithoutWriting) {
   writeFile(dir.file("a.cfg"), text);
   ToolRun const check = tool(dir, {"unset", "--check", "--detailed-exitcodes", "a.cfg", "a", "zz"});
   EXPECT_EQ(check.status, 2);
-  EXPECT_EQ(check.out, "removed a\nunchanged zz\n");
+  EXPECT_EQ(check.out, "removed a\nunchanged zz\nnothing written (--check)\n");
   EXPECT_EQ(readFile(dir.file("a.cfg")), text);
   EXPECT_EQ(tool(dir, {"unset", "a.cfg", "a"}).status, 0);
   EXPECT_EQ(readFile(dir.file("a.cfg")), "# keep\nb=2\nA=3\n");
@@ -239,12 +380,79 @@ TEST(ToolMerge, LaterFilesWinPrintedOrWritten) {
       << written.out;
 }
 
+TEST(ToolEdits, KeepTheByteOrderMarkAndRefuseAFileWithANul) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("bom.cfg"), kBom);
+  EXPECT_EQ(tool(dir, {"set", "bom.cfg", "a=2", "b=3"}).status, 0);
+  EXPECT_EQ(readFile(dir.file("bom.cfg")),
+            "\xEF\xBB\xBF"
+            "a=2\nb=3\n");
+  EXPECT_EQ(tool(dir, {"unset", "bom.cfg", "a"}).status, 0);
+  EXPECT_EQ(readFile(dir.file("bom.cfg")),
+            "\xEF\xBB\xBF"
+            "b=3\n");
+  writeFile(dir.file("nul.cfg"), kNul);
+  ToolRun const run = tool(dir, {"set", "nul.cfg", "c=4"});
+  EXPECT_EQ(run.status, 65);
+  EXPECT_NE(run.err.find("nul.cfg:2:4: error: NUL byte"), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(dir.file("nul.cfg")), kNul);
+}
+
+TEST(ToolMerge, OntoAnExistingFileEditsItAsSetDoes) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("x.cfg"), "# keep me\nb=1\na=2\n");
+  writeFile(dir.file("in.cfg"), "a = 3\nc=4\n");
+  ToolRun const same = tool(dir, {"merge", "--detailed-exitcodes", "x.cfg", "-o", "x.cfg"});
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "unchanged a\nunchanged b\n");
+  ToolRun const check = tool(dir, {"merge", "--check", "--json", "in.cfg", "--output", "x.cfg"});
+  EXPECT_NE(check.out.find("\"written\":false,\"check\":true}"), std::string::npos) << check.out;
+  ToolRun const run = tool(dir, {"merge", "--json", "in.cfg", "-o", "x.cfg"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(dir.file("x.cfg")), "# keep me\nb=1\na=3\nc=4\n");
+  EXPECT_NE(run.out.find("{\"key\":\"a\",\"action\":\"updated\""), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"written\":true,\"check\":false}"), std::string::npos);
+}
+
+TEST(ToolOutput, AFullStandardOutputIsAFailureThatSaysWhatHappened) {
+  tamo_test::TempDir dir;
+  writeFile(dir.file("a.cfg"), "a=1\n");
+  ToolCall full;
+  full.outputPath = "/dev/full";
+  EXPECT_EQ(tool(dir, {"--help"}, full).status, 74);
+  EXPECT_EQ(tool(dir, {"--version"}, full).status, 74);
+  ToolRun const run = tool(dir, {"set", "a.cfg", "a=7"}, full);
+  EXPECT_EQ(run.status, 74);
+  EXPECT_NE(run.err.find("a.cfg: changed, but the report could not be printed"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(readFile(dir.file("a.cfg")), "a=7\n");
+}
+
+TEST(ToolRead, PermissionDeniedIs77WithItsCause) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to run the tool as another user";
+  tamo_test::TempDir dir;
+  writeFile(dir.file("secret.cfg"), "a=1\n");
+  ASSERT_EQ(chmod(dir.file("secret.cfg").c_str(), 0600), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ToolCall asNobody;
+  asNobody.asNobody = true;
+  ToolRun const run = tool(dir, {"get", "--json", "secret.cfg", "a"}, asNobody);
+  EXPECT_EQ(run.status, 77);
+  EXPECT_EQ(run.err, "tamo-settings: secret.cfg: cannot read: Permission denied\n");
+  EXPECT_EQ(run.out,
+            "{\"exit_code\":77,\"error\":\"secret.cfg: cannot read: Permission denied\","
+            "\"file\":\"secret.cfg\"}\n");
+}
+
 TEST(ToolWrite, PermissionDeniedLeavesTheDirectoryAsItWas) {
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root to run the tool as another user";
   tamo_test::TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-  ToolRun const run = tool(dir, {"set", "new.cfg", "k=v"}, true);
+  ToolCall asNobody;
+  asNobody.asNobody = true;
+  ToolRun const run = tool(dir, {"set", "new.cfg", "k=v"}, asNobody);
   EXPECT_EQ(run.status, 77) << run.err;
   EXPECT_FALSE(tamo_test::exists(dir.file("new.cfg")));
   ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
@@ -279,6 +487,8 @@ TEST(ToolWrite, AFullFileSystemLeavesTheFileUntouched) {
 TEST(ToolUsage, HelpVersionAndWrongCalls) {
   tamo_test::TempDir dir;
   EXPECT_EQ(tool(dir, {"--help"}).status, 0);
+  EXPECT_EQ(tool(dir, {"get", "a.cfg", "-h"}).status, 0);
+  EXPECT_EQ(tool(dir, {"set", "--help", "a.cfg"}).status, 0);
   EXPECT_EQ(tool(dir, {"--version"}).out.rfind("tamo-settings ", 0), 0u);
   EXPECT_EQ(tool(dir, {}).status, 64);
   EXPECT_EQ(tool(dir, {"frobnicate"}).status, 64);

@@ -309,6 +309,12 @@ typedef struct settings_refused_line_t {
                           such as "\"Invalid value\" at line 3; char 1" */
 } settings_refused_line_t;
 
+/* One line of the last import that gave a key its value. */
+typedef struct settings_key_line_t {
+  int line;        /* counted from 0 */
+  char const* key; /* the key as stored (after key mapping) */
+} settings_key_line_t;
+
 typedef struct settings_api2_t {
   int (*context_get_last_import_refused_lines)(settings_context_t* context,
                                                settings_refused_line_t const** lines, int* count);
@@ -316,6 +322,12 @@ typedef struct settings_api2_t {
   int (*context_export_to_string)(settings_context_t* context, char const** text);
   int (*context_get_key_line)(settings_context_t* context, char const* key, int* line);
   int (*settings_replace_file_contents)(char const* fileName, char const* text, size_t size);
+  int (*context_import_from_buffer)(settings_context_t* context, char const* text, size_t size,
+                                    settings_validator_t const* validator,
+                                    settings_key_mapper_t const* keyMapper, int failFast,
+                                    int allowKeysWithoutValues);
+  int (*context_get_key_lines)(settings_context_t* context, settings_key_line_t const** lines,
+                               int* count);
 } settings_api2_t;
 
 /* Fills *api with the functions of the second table; NULL is ignored. */
@@ -355,6 +367,25 @@ TAMO_SETTINGS_EXPORT int context_get_key_line(settings_context_t* context, char 
  * for the imports (311, 312). */
 TAMO_SETTINGS_EXPORT int settings_replace_file_contents(char const* fileName, char const* text,
                                                         size_t size) TAMO_SETTINGS_NOEXCEPT;
+
+/* Imports the size bytes at text (text may be NULL when size is 0) exactly
+ * as context_import_from_file imports a file holding them: a NUL byte ends
+ * only the key, value or comment it stands in, and reading goes on after it.
+ * No size limit applies; otherwise as context_import_from_string. */
+TAMO_SETTINGS_EXPORT int context_import_from_buffer(
+    settings_context_t* context, char const* text, size_t size,
+    settings_validator_t const* validator, settings_key_mapper_t const* keyMapper, int failFast,
+    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
+/* *lines: every line of the context's last file or text import that gave a
+ * key a value, in line order, each with its stored key; a key that stood on
+ * several lines appears once per line (the last one is its value's line, as
+ * context_get_key_line says). NULL and 0 when that import gave no key
+ * anything. Found at the first call after an import, in one reading of the
+ * text; the array and its keys are owned by the context and valid until its
+ * next import or context_free. */
+TAMO_SETTINGS_EXPORT int context_get_key_lines(settings_context_t* context,
+                                               settings_key_line_t const** lines,
+                                               int* count) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -18,7 +18,18 @@ struct Arguments {
   std::optional<std::string> value(std::string const& option) const;
 };
 
-// Options may stand anywhere after the subcommand, "--" ends them. Each
+// What the command line asks before it is parsed: --help or -h anywhere
+// (before "--"), --version, and --json for a subcommand that takes it, so
+// that even a usage error is reported as JSON.
+struct Request {
+  bool help = false;
+  bool version = false;
+  bool json = false;
+};
+Request requestOf(int argc, char** argv);
+
+// Options may stand anywhere after the subcommand, "--" ends them; a valued
+// option takes its value as --name=VALUE or as the next argument. Each
 // subcommand accepts only its own; ToolError (64) otherwise.
 Arguments parseArguments(int argc, char** argv);
 

@@ -1,14 +1,15 @@
-// set and unset: edits that touch only the lines of the changed keys, read
-// back through the library before anything is written.
+// set and unset, and the edit they share with merge -o: only the lines of
+// the changed keys are touched, and the result is read back through the
+// library before anything is written.
+#include "change.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "commands.h"
-#include "loaded_file.h"
-#include "report.h"
+#include "output.h"
 #include "settings_file.h"
-#include "text_edit.h"
 #include "tool_error.h"
 
 namespace tamo_tool {
@@ -44,7 +45,7 @@ std::string valueProblem(std::string const& value) {
 
 void refuseIf(std::string const& problem, std::string const& what) {
   if (!problem.empty())
-    throw ToolError(EXIT_REFUSED, what + ": the format cannot hold " + problem);
+    throw ToolError(EXIT_REFUSED, printable(what) + ": the format cannot hold " + problem);
 }
 
 // One entry as the rules store it: the mapped key and the value's text.
@@ -61,116 +62,131 @@ Stored storedEntry(std::string const& key, std::string const& value, ReadRules c
   Context single = newContext();
   Import const import = importText(single.get(), line, rules);
   if (import.status == SETTINGS_BUFFER_ENCODING_ERROR)
-    throw ToolError(EXIT_REFUSED, line + ": not UTF-8 text");
+    throw ToolError(EXIT_REFUSED, printable(line) + ": not UTF-8 text");
   std::vector<std::string> const keys = keysOf(single.get());
   if (import.status != SETTINGS_NO_ERROR || keys.size() != 1) {
     int const kind = import.refused.empty() ? 0 : import.refused.front().kind;
-    throw ToolError(EXIT_REFUSED,
-                    line + (kind == SETTINGS_REFUSED_INVALID_KEY ? ": the key is refused"
-                                                                 : ": the value is refused"));
+    throw ToolError(EXIT_REFUSED, printable(line) + (kind == SETTINGS_REFUSED_INVALID_KEY
+                                                         ? ": the key is refused"
+                                                         : ": the value is refused"));
   }
   std::string stored = *valueOf(single.get(), keys.front());
   return Stored{keys.front(), std::move(stored), std::move(single)};
 }
 
-// Every line that defines key, last first: each found line is blanked in a
-// scratch copy and the copy read again, until the key is gone.
-std::vector<int> linesOfKey(LoadedFile const& file, std::string const& key,
-                            ReadRules const& rules) {
-  std::vector<int> found;
-  std::vector<Line> scratch = splitLines(file.bytes.value_or(""));
-  for (int line = keyLine(file.context.get(), key); line >= 0;) {
-    found.push_back(line);
-    scratch.at(line).content.clear();
-    Context again = newContext();
-    importText(again.get(), joinLines(scratch), rules);
-    line = keyLine(again.get(), key);
+// The JSON report quotes the file's lines and values; each must be
+// well-formed UTF-8, which the library's own check does not demand.
+void requireJsonSafe(Change const& change, ChangeReport const& report) {
+  std::optional<std::size_t> const bad = firstInvalidUtf8(change.file.body());
+  if (bad)
+    fileError(EXIT_REFUSED, change.file.shownName,
+              "line " + std::to_string(lineAt(change.file, *bad)) +
+                  ": not valid UTF-8, cannot be reported as JSON; nothing written");
+  for (KeyChange const& key : report.keys) {
+    if ((key.after && firstInvalidUtf8(*key.after)) || firstInvalidUtf8(key.key))
+      fileError(EXIT_REFUSED, change.file.shownName,
+                "the entry for " + printable(key.key) +
+                    " is not valid UTF-8, cannot be reported as JSON; nothing written");
   }
-  return found;
 }
 
-struct Change {
-  LoadedFile file;
-  Context intended;
-  TextEdit edit;
-  std::vector<std::string> keys;  // stored keys, in the order first named
-
-  void note(std::string const& key) {
-    for (std::string const& known : keys)
-      if (known == key)
-        return;
-    keys.push_back(key);
-  }
-};
-
-Change startChange(Arguments const& arguments, ReadRules const& rules, char const* form) {
+void requireOperands(Arguments const& arguments, char const* form) {
   if (arguments.operands.size() < 2)
     throw ToolError(EXIT_USAGE, std::string("usage: tamo-settings ") + form);
-  LoadedFile file = loadFile(arguments.operands[0], rules, false);
+}
+
+}  // namespace
+
+void Change::note(std::string const& key) {
+  for (std::string const& known : keys)
+    if (known == key)
+      return;
+  keys.push_back(key);
+}
+
+Change startChange(std::string const& name, ReadRules const& rules) {
+  if (name == "-")
+    throw ToolError(EXIT_USAGE, "standard input cannot be edited (a file named - is ./-)");
+  LoadedFile file = loadFile(name, rules, false, false);
   requireClean(file, rules);
   Context intended = newContext();
   mergeInto(intended.get(), file.context.get());
-  TextEdit edit(file.bytes.value_or(""));
+  TextEdit edit(file.body());
   return Change{std::move(file), std::move(intended), std::move(edit), {}};
 }
 
-// Reads the edited text back, writes it when it differs and reports.
+void editValue(Change& change, std::string const& key) {
+  std::optional<std::string> const before = valueOf(change.file.context.get(), key);
+  std::string const after = valueOf(change.intended.get(), key).value_or("");
+  if (before == after)
+    return;
+  auto const& keyLines = change.file.keyLines();
+  auto const lines = keyLines.find(key);
+  if (before && lines != keyLines.end()) {
+    int const line = lines->second.back();
+    change.edit.replace(line, withValue(change.edit.content(line), after));
+  } else {
+    change.edit.append(key + "=" + after);
+  }
+}
+
+void removeLines(Change& change, std::string const& key) {
+  auto const& keyLines = change.file.keyLines();
+  auto const lines = keyLines.find(key);
+  if (lines == keyLines.end())
+    return;
+  for (int line : lines->second)
+    change.edit.remove(line);
+}
+
 int finish(Change& change, ReadRules const& rules, OutputOptions const& options) {
   ChangeReport report;
+  report.file = change.file.shownName;
   for (std::string const& key : change.keys) {
     report.keys.push_back(KeyChange{key, valueOf(change.file.context.get(), key),
                                     valueOf(change.intended.get(), key)});
   }
   std::string const original = change.file.bytes.value_or("");
-  std::string const edited = change.edit.text();
+  // A byte order mark stays where it was, in front of the edited lines.
+  std::string const edited = original.substr(0, change.file.signature) + change.edit.text();
   if (edited != original) {
     requireReadableSize(change.file.shownName, edited);
     Context readBack = newContext();
     Import const import = importText(readBack.get(), edited, rules);
     if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), change.intended.get()))
-      throw ToolError(EXIT_INTERNAL, change.file.shownName +
-                                         ": the edited text would not read back as intended; "
-                                         "nothing written");
+      fileError(EXIT_INTERNAL, change.file.shownName,
+                "the edited text would not read back as intended; nothing written");
     report.diff = change.edit.diff(change.file.shownName);
-    if (!options.checkOnly)
-      writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited);
   }
-  return finishChange(report, options);
+  if (options.json)
+    requireJsonSafe(change, report);
+  return finishChange(report, options, [&] {
+    writeSettingsFile(change.file.shownName, change.file.path, change.file.bytes, edited);
+  });
 }
 
-}  // namespace
-
 int runSet(Arguments const& arguments) {
+  requireOperands(arguments, "set [OPTIONS] FILE KEY=VALUE...");
   ReadRules const rules(arguments.has("--installer"));
-  Change change = startChange(arguments, rules, "set [OPTIONS] FILE KEY=VALUE...");
+  Change change = startChange(arguments.operands[0], rules);
   for (std::size_t i = 1; i < arguments.operands.size(); ++i) {
     std::string const& operand = arguments.operands[i];
     std::size_t const equals = operand.find('=');
     if (equals == std::string::npos)
-      throw ToolError(EXIT_USAGE, "set: " + operand + " is not KEY=VALUE");
+      throw ToolError(EXIT_USAGE, "set: " + printable(operand) + " is not KEY=VALUE");
     Stored const entry = storedEntry(operand.substr(0, equals), operand.substr(equals + 1), rules);
     mergeInto(change.intended.get(), entry.entry.get());
     change.note(entry.key);
   }
-  for (std::string const& key : change.keys) {
-    std::optional<std::string> const before = valueOf(change.file.context.get(), key);
-    std::string const after = *valueOf(change.intended.get(), key);
-    if (before == after)
-      continue;
-    if (before) {
-      int const line = keyLine(change.file.context.get(), key);
-      std::vector<Line> const lines = splitLines(*change.file.bytes);
-      change.edit.replace(line, withValue(lines.at(line).content, after));
-    } else {
-      change.edit.append(key + "=" + after);
-    }
-  }
+  for (std::string const& key : change.keys)
+    editValue(change, key);
   return finish(change, rules, outputOptionsOf(arguments));
 }
 
 int runUnset(Arguments const& arguments) {
+  requireOperands(arguments, "unset [OPTIONS] FILE KEY...");
   ReadRules const rules(arguments.has("--installer"));
-  Change change = startChange(arguments, rules, "unset [OPTIONS] FILE KEY...");
+  Change change = startChange(arguments.operands[0], rules);
   for (std::size_t i = 1; i < arguments.operands.size(); ++i) {
     std::string const& key = arguments.operands[i];
     refuseIf(keyProblem(key), key);
@@ -179,8 +195,7 @@ int runUnset(Arguments const& arguments) {
     if (!valueOf(change.intended.get(), stored))
       continue;
     eraseKey(change.intended.get(), stored);
-    for (int line : linesOfKey(change.file, stored, rules))
-      change.edit.remove(line);
+    removeLines(change, stored);
   }
   return finish(change, rules, outputOptionsOf(arguments));
 }

@@ -77,11 +77,11 @@ std::string ReadRules::storedKey(std::string const& key) const {
 
 Import importText(settings_context_t* context, std::string const& text, ReadRules const& rules) {
   Import result;
-  result.status = api().context_import_from_string(context, text.c_str(), rules.validator,
-                                                   rules.keyMapper, 0, 0);
+  result.status = api2().context_import_from_buffer(context, text.data(), text.size(),
+                                                    rules.validator, rules.keyMapper, 0, 0);
   if (result.status != SETTINGS_NO_ERROR && result.status != SETTINGS_INVALID_VALUE_ERROR &&
       result.status != SETTINGS_BUFFER_ENCODING_ERROR)
-    internalFailure("context_import_from_string", result.status);
+    internalFailure("context_import_from_buffer", result.status);
   settings_refused_line_t const* lines = nullptr;
   int count = 0;
   require("context_get_last_import_refused_lines",
@@ -89,6 +89,16 @@ Import importText(settings_context_t* context, std::string const& text, ReadRule
   for (int i = 0; i < count; ++i)
     result.refused.push_back(RefusedLine{lines[i].line, lines[i].character, lines[i].kind});
   return result;
+}
+
+std::map<std::string, std::vector<int>> keyLinesOf(settings_context_t* context) {
+  settings_key_line_t const* lines = nullptr;
+  int count = 0;
+  require("context_get_key_lines", api2().context_get_key_lines(context, &lines, &count));
+  std::map<std::string, std::vector<int>> byKey;
+  for (int i = 0; i < count; ++i)
+    byKey[lines[i].key].push_back(lines[i].line);
+  return byKey;
 }
 
 std::vector<std::string> keysOf(settings_context_t* context) {

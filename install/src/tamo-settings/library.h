@@ -4,6 +4,7 @@
 
 #include <tamo/settings.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,9 +50,14 @@ struct Import {
   std::vector<RefusedLine> refused;
 };
 
-// Imports text over context's entries with the rules, every accepted line
-// merged. Failures other than refused lines and bad UTF-8 raise ToolError.
+// Imports text (all its bytes, as a file holding them is read) over
+// context's entries with the rules, every accepted line merged. Failures
+// other than refused lines and bad UTF-8 raise ToolError.
 Import importText(settings_context_t* context, std::string const& text, ReadRules const& rules);
+
+// Every line of the last import that gave each key a value, in line order;
+// found in one pass over the text.
+std::map<std::string, std::vector<int>> keyLinesOf(settings_context_t* context);
 
 // Keys in byte order.
 std::vector<std::string> keysOf(settings_context_t* context);

@@ -1,4 +1,5 @@
 // tamo-settings: check, read and change settings files from the shell.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "output.h"
 #include "tool_error.h"
 
 #ifndef TAMO_SETTINGS_VERSION
@@ -18,12 +20,16 @@ char const kHelp[] =
     "Usage: tamo-settings COMMAND [OPTIONS] ARGUMENTS\n"
     "Check, read and change settings files without losing a comment.\n"
     "\n"
-    "  check [--installer] FILE...        report every refused line as FILE:LINE:COLUMN\n"
+    "  check [--installer] [--json] FILE...  report every refused line as FILE:LINE:COLUMN\n"
     "  get [--installer] FILE KEY [--type=text|int|bool|double] [--default=VALUE]\n"
-    "  list [--installer] FILE [--format=lines|json]\n"
+    "      [-z|--null] [--json]\n"
+    "  list [--installer] FILE [--format=lines|json|sh] [--prefix=PREFIX] [-z|--null]\n"
     "  set [OPTIONS] FILE KEY=VALUE...     change or add keys, one transaction\n"
     "  unset [OPTIONS] FILE KEY...         remove keys, one transaction\n"
     "  merge [OPTIONS] FILE... [-o FILE]   later files win; printed, or written to FILE\n"
+    "\n"
+    "FILE - is standard input for check, get, list and merge's inputs; -o - prints.\n"
+    "Options take their value as --option=VALUE or --option VALUE.\n"
     "\n"
     "Options:\n"
     "  --installer           read and check as tamo-install-config does\n"
@@ -31,7 +37,8 @@ char const kHelp[] =
     "  --diff                also print a unified diff\n"
     "  --json                report as one JSON object\n"
     "  --detailed-exitcodes  exit 2 when something changed\n"
-    "  --help, --version\n"
+    "  -z, --null            end each value with a NUL byte instead of a line end\n"
+    "  --help, -h, --version\n"
     "\n"
     "Exit status: 0 done, 1 no (key absent, refused lines), 2 changed (with\n"
     "--detailed-exitcodes), 64 usage, 65 value or file refused, 66 input missing\n"
@@ -53,32 +60,44 @@ int dispatch(tamo_tool::Arguments const& arguments) {
   return runMerge(arguments);
 }
 
-int fail(int status, char const* message) {
-  std::fprintf(stderr, "tamo-settings: %s\n", message);
+// The message on standard error and, under --json, the same as one JSON
+// object on standard output.
+int fail(int status, std::string const& message, bool json, std::string const* file) {
+  std::fprintf(stderr, "tamo-settings: %s\n", message.c_str());
+  if (json) {
+    std::string const object = "{\"exit_code\":" + std::to_string(status) +
+                               ",\"error\":" + tamo_tool::jsonString(message) +
+                               ",\"file\":" + (file ? tamo_tool::jsonString(*file) : "null") +
+                               "}\n";
+    tamo_tool::writeOut(object);
+  }
   return status;
+}
+
+// --help and --version print in full or fail.
+int printOnly(char const* text) {
+  if (tamo_tool::writeOut(text))
+    return tamo_tool::EXIT_DONE;
+  std::fprintf(stderr, "tamo-settings: cannot write to standard output: %s\n",
+               std::strerror(errno));
+  return tamo_tool::EXIT_CANNOT_WRITE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
-    return tamo_tool::EXIT_DONE;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts("tamo-settings " TAMO_SETTINGS_VERSION);
-    return tamo_tool::EXIT_DONE;
-  }
+  tamo_tool::Request const request = tamo_tool::requestOf(argc, argv);
+  if (request.help)
+    return printOnly(kHelp);
+  if (request.version)
+    return printOnly("tamo-settings " TAMO_SETTINGS_VERSION "\n");
   try {
-    int const status = dispatch(tamo_tool::parseArguments(argc, argv));
-    if (std::fflush(stdout) != 0)
-      return fail(tamo_tool::EXIT_CANNOT_WRITE, "cannot write to standard output");
-    return status;
+    return dispatch(tamo_tool::parseArguments(argc, argv));
   } catch (tamo_tool::ToolError const& e) {
-    return fail(e.status, e.what());
+    return fail(e.status, e.what(), request.json, e.hasFile ? &e.file : nullptr);
   } catch (std::bad_alloc const&) {
-    return fail(tamo_tool::EXIT_INTERNAL, "out of memory");
+    return fail(tamo_tool::EXIT_INTERNAL, "out of memory", request.json, nullptr);
   } catch (std::exception const& e) {
-    return fail(tamo_tool::EXIT_INTERNAL, e.what());
+    return fail(tamo_tool::EXIT_INTERNAL, e.what(), request.json, nullptr);
   }
 }

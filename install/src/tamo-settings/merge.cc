@@ -1,10 +1,14 @@
 // merge: the files read in order into one configuration, later ones winning,
-// printed or written as the export writes it.
-#include <cstdio>
+// printed as the export writes it, or made the contents of -o FILE: an
+// existing FILE is edited as set edits it, a new one gets the export's form.
+#include <cerrno>
+#include <cstring>
 #include <string>
 
+#include "change.h"
 #include "commands.h"
 #include "loaded_file.h"
+#include "output.h"
 #include "report.h"
 #include "settings_file.h"
 #include "text_edit.h"
@@ -14,35 +18,42 @@ namespace tamo_tool {
 
 namespace {
 
-std::vector<std::string> unionOfKeys(settings_context_t* a, settings_context_t* b) {
-  std::vector<std::string> keys = keysOf(a);
-  for (std::string const& key : keysOf(b)) {
-    if (!valueOf(a, key))
-      keys.push_back(key);
-  }
-  return keys;
-}
-
-int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRules const& rules) {
-  std::string const name = *arguments.value("--output");
-  LoadedFile const target = loadFile(name, rules, false);
+// A new file: the export's form, keys in byte order.
+int writeNew(Change& change, settings_context_t* merged, ReadRules const& rules,
+             OutputOptions const& options) {
+  std::string const& name = change.file.shownName;
   std::string const text = exportText(merged);
   ChangeReport report;
-  for (std::string const& key : unionOfKeys(target.context.get(), merged))
-    report.keys.push_back(KeyChange{key, valueOf(target.context.get(), key), valueOf(merged, key)});
-  if (!target.bytes || text != *target.bytes) {
-    requireReadableSize(name, text);
-    Context readBack = newContext();
-    Import const import = importText(readBack.get(), text, rules);
-    if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), merged))
-      throw ToolError(EXIT_INTERNAL, name +
-                                         ": the merged text would not read back as intended; "
-                                         "nothing written");
-    report.diff = unifiedDiff(name, target.bytes.value_or(""), text);
-    if (!arguments.has("--check"))
-      writeSettingsFile(name, target.path, target.bytes, text);
-  }
-  return finishChange(report, outputOptionsOf(arguments));
+  report.file = name;
+  for (std::string const& key : keysOf(merged))
+    report.keys.push_back(KeyChange{key, std::nullopt, valueOf(merged, key)});
+  requireReadableSize(name, text);
+  Context readBack = newContext();
+  Import const import = importText(readBack.get(), text, rules);
+  if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), merged))
+    fileError(EXIT_INTERNAL, name,
+              "the merged text would not read back as intended; nothing written");
+  report.diff = unifiedDiff(name, "", text);
+  if (options.json && firstInvalidUtf8(text))
+    fileError(EXIT_REFUSED, name,
+              "the merged text is not valid UTF-8, cannot be reported as JSON; "
+              "nothing written");
+  return finishChange(report, options,
+                      [&] { writeSettingsFile(name, change.file.path, std::nullopt, text); });
+}
+
+int writeMerged(std::string const& name, settings_context_t* merged, ReadRules const& rules,
+                OutputOptions const& options) {
+  Change change = startChange(name, rules);
+  if (!change.file.bytes)
+    return writeNew(change, merged, rules, options);
+  std::vector<std::string> const keys = keysOf(merged);
+  for (std::string const& key : keys)
+    change.note(key);
+  mergeInto(change.intended.get(), merged);
+  for (std::string const& key : keys)
+    editValue(change, key);
+  return finish(change, rules, options);
 }
 
 }  // namespace
@@ -50,14 +61,20 @@ int writeMerged(Arguments const& arguments, settings_context_t* merged, ReadRule
 int runMerge(Arguments const& arguments) {
   if (arguments.operands.empty())
     throw ToolError(EXIT_USAGE, "usage: tamo-settings merge [OPTIONS] FILE... [-o FILE]");
-  bool const writing = arguments.has("--output");
+  std::optional<std::string> const output = arguments.value("--output");
+  bool const writing = output && *output != "-";
   if (!writing && (arguments.has("--check") || arguments.has("--diff") || arguments.has("--json") ||
                    arguments.has("--detailed-exitcodes")))
-    throw ToolError(EXIT_USAGE, "merge: --check, --diff, --json and --detailed-exitcodes need -o");
+    throw ToolError(EXIT_USAGE,
+                    "merge: --check, --diff, --json and --detailed-exitcodes need -o FILE");
   ReadRules const rules(arguments.has("--installer"));
   Context merged = newContext();
+  bool stdinRead = false;
   for (std::string const& name : arguments.operands) {
-    LoadedFile const file = loadFile(name, rules, true);
+    if (name == "-" && stdinRead)
+      throw ToolError(EXIT_USAGE, "merge: standard input can be read only once");
+    stdinRead |= name == "-";
+    LoadedFile const file = loadFile(name, rules, true, true);
     // Only what reads cleanly is written; printing shows what a reader gets.
     if (writing)
       requireClean(file, rules);
@@ -65,11 +82,12 @@ int runMerge(Arguments const& arguments) {
     mergeInto(merged.get(), file.context.get());
   }
   if (writing)
-    return writeMerged(arguments, merged.get(), rules);
+    return writeMerged(*output, merged.get(), rules, outputOptionsOf(arguments));
   std::string const text = exportText(merged.get());
   // The lone blank that keeps an exported file from being empty means nothing here.
-  if (text != " ")
-    std::fwrite(text.data(), 1, text.size(), stdout);
+  if (text != " " && !writeOut(text))
+    throw ToolError(EXIT_CANNOT_WRITE,
+                    std::string("cannot write to standard output: ") + std::strerror(errno));
   return EXIT_DONE;
 }
 

@@ -1,13 +1,16 @@
 // The subcommands that only read: check, get and list.
-#include <cmath>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "installer_rules.h"
 #include "loaded_file.h"
-#include "report.h"
+#include "output.h"
 #include "tool_error.h"
+#include "typed_value.h"
 
 namespace tamo_tool {
 
@@ -20,80 +23,120 @@ void requireOperands(Arguments const& arguments, std::size_t least, std::size_t 
 }
 
 void printOut(std::string const& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-// The shortest text that reads back as the same double.
-std::string doubleText(double value) {
-  char text[32];
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, value);
-    if (std::strtod(text, nullptr) == value)
-      break;
-  }
-  return text;
-}
-
-// The value read as the asked type, or ToolError 65 when it does not read so.
-std::string typedValue(settings_context_t* context, std::string const& key,
-                       std::string const& type) {
-  int status = SETTINGS_NO_ERROR;
-  std::string text;
-  if (type == "text") {
-    char const* value = nullptr;
-    status = api().context_get_utf8_value(context, key.c_str(), &value);
-    text = value != nullptr ? value : "";
-  } else if (type == "int") {
-    int value = 0;
-    status = api().context_get_integer_value(context, key.c_str(), &value);
-    text = std::to_string(value);
-  } else if (type == "bool") {
-    int value = 0;
-    status = api().context_get_boolean_value(context, key.c_str(), &value);
-    text = value != 0 ? "true" : "false";
-  } else {
-    double value = 0;
-    status = api().context_get_double_value(context, key.c_str(), &value);
-    text = doubleText(value);
-  }
-  if (status == SETTINGS_VALUE_FORMAT_ERROR || status == SETTINGS_TYPE_MISMATCH_ERROR)
-    throw ToolError(EXIT_REFUSED, "get: the value of " + key + " does not read as " + type);
-  if (status != SETTINGS_NO_ERROR)
-    internalFailure("reading a value", status);
-  return text;
+  if (!writeOut(text))
+    throw ToolError(EXIT_CANNOT_WRITE,
+                    std::string("cannot write to standard output: ") + std::strerror(errno));
 }
 
 // Reading tells of refused lines but answers from the accepted ones, as the
 // library's users see the file.
 LoadedFile loadForReading(std::string const& name, ReadRules const& rules) {
-  LoadedFile file = loadFile(name, rules, true);
+  LoadedFile file = loadFile(name, rules, true, true);
   printRefused(stderr, file, rules);
   return file;
+}
+
+// Where a key got its value, for messages: "LINE: " or nothing.
+std::string lineOf(LoadedFile& file, std::string const& key) {
+  auto const found = file.keyLines().find(key);
+  if (found == file.keyLines().end())
+    return "";
+  return "line " + std::to_string(found->second.back() + 1) + ": ";
+}
+
+void requireUtf8(LoadedFile& file, std::string const& key, std::string const& value) {
+  if (firstInvalidUtf8(key) || firstInvalidUtf8(value))
+    fileError(EXIT_REFUSED, file.shownName,
+              lineOf(file, key) + "the entry for \"" + printable(key) +
+                  "\" is not valid UTF-8, cannot be given as JSON");
+}
+
+// The installer's tables give these keys their types; their texts ("Enable")
+// are the tables' forms, not the untyped readers'.
+bool typedByRules(ReadRules const& rules, std::string const& key) {
+  return rules.installer() && (key == KEY_AUTO_UPDATE || key == KEY_WEB_ANALYTICS ||
+                               key == KEY_WEB_TAMO || key == KEY_SECURITY_LEVEL);
+}
+
+struct CheckedFile {
+  std::string name;
+  std::string error;  // empty when read
+  std::vector<RefusalReport> refused;
+};
+
+std::string checkAsJson(std::vector<CheckedFile> const& files, std::size_t refused) {
+  std::string out = "{\"files\":[";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    CheckedFile const& file = files[i];
+    out += std::string(i == 0 ? "" : ",") + "{\"file\":" + jsonString(file.name) +
+           ",\"error\":" + (file.error.empty() ? "null" : jsonString(file.error)) +
+           ",\"refused\":[";
+    for (std::size_t j = 0; j < file.refused.size(); ++j) {
+      RefusalReport const& line = file.refused[j];
+      out += std::string(j == 0 ? "" : ",") + "{\"line\":" + std::to_string(line.line) +
+             ",\"column\":" + std::to_string(line.column) +
+             ",\"message\":" + jsonString(line.message) + "}";
+    }
+    out += "]}";
+  }
+  return out + "],\"refused\":" + std::to_string(refused) + "}\n";
+}
+
+std::string plural(std::size_t count, char const* word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+std::string checkAsText(std::vector<CheckedFile> const& files, std::size_t refused) {
+  std::string out;
+  std::size_t unreadable = 0;
+  for (CheckedFile const& file : files) {
+    for (RefusalReport const& line : file.refused)
+      out += printable(file.name) + ":" + std::to_string(line.line) + ":" +
+             std::to_string(line.column) + ": error: " + line.message + "\n";
+    if (!file.error.empty()) {
+      out += printable(file.name) + ": error: " + file.error + "\n";
+      ++unreadable;
+    }
+  }
+  // A count of refused lines would claim more than was looked at.
+  if (unreadable == 0)
+    return out + plural(refused, "refused line") + "\n";
+  std::string const notRead = plural(unreadable, "file") + " could not be read";
+  return out + (refused == 0 ? notRead : plural(refused, "refused line") + "; " + notRead) + "\n";
 }
 
 }  // namespace
 
 int runCheck(Arguments const& arguments) {
-  requireOperands(arguments, 1, static_cast<std::size_t>(-1), "check [--installer] FILE...");
+  requireOperands(arguments, 1, static_cast<std::size_t>(-1),
+                  "check [--installer] [--json] FILE...");
   ReadRules const rules(arguments.has("--installer"));
   int status = EXIT_DONE;
   std::size_t refused = 0;
+  std::vector<CheckedFile> checked;
+  bool stdinRead = false;
   for (std::string const& name : arguments.operands) {
+    CheckedFile result{name, "", {}};
     try {
-      LoadedFile const file = loadFile(name, rules, true);
-      printRefused(stdout, file, rules);
-      refused += file.import.refused.size();
+      if (name == "-" && stdinRead)
+        throw ToolError(EXIT_USAGE, "check: standard input can be read only once");
+      stdinRead |= name == "-";
+      LoadedFile const file = loadFile(name, rules, true, true);
+      result.refused = describeRefused(file, rules);
+      refused += result.refused.size();
     } catch (ToolError const& e) {
       // Every file is read, whatever the one before it held.
       std::string message = e.what();
-      if (message.compare(0, name.size() + 2, name + ": ") == 0)
-        message.erase(0, name.size() + 2);
-      std::fprintf(stdout, "%s: error: %s\n", name.c_str(), message.c_str());
+      std::string const shown = printable(name) + ": ";
+      if (message.compare(0, shown.size(), shown) == 0)
+        message.erase(0, shown.size());
+      result.error = message;
       if (status == EXIT_DONE || status == EXIT_NO)
         status = e.status;
     }
+    checked.push_back(std::move(result));
   }
-  std::fprintf(stdout, "%zu refused line%s\n", refused, refused == 1 ? "" : "s");
+  printOut(arguments.has("--json") ? checkAsJson(checked, refused) : checkAsText(checked, refused));
   if (refused != 0 && status == EXIT_DONE)
     status = EXIT_NO;
   return status;
@@ -101,38 +144,73 @@ int runCheck(Arguments const& arguments) {
 
 int runGet(Arguments const& arguments) {
   requireOperands(arguments, 2, 2, "get [--installer] FILE KEY [--type=TYPE] [--default=VALUE]");
-  std::string const type = arguments.value("--type").value_or("text");
-  if (type != "text" && type != "int" && type != "bool" && type != "double")
-    throw ToolError(EXIT_USAGE, "get: --type is text, int, bool or double");
-  ReadRules const rules(arguments.has("--installer"));
-  LoadedFile const file = loadForReading(arguments.operands[0], rules);
-  std::string const key = rules.storedKey(arguments.operands[1]);
-  if (!valueOf(file.context.get(), key)) {
-    std::optional<std::string> const fallback = arguments.value("--default");
-    if (!fallback)
-      return EXIT_NO;
-    printOut(*fallback + "\n");
-    return EXIT_DONE;
+  ValueType const type = valueTypeOf(arguments.value("--type").value_or("text"));
+  bool const json = arguments.has("--json");
+  if (json && arguments.has("--null"))
+    throw ToolError(EXIT_USAGE, "get: --json and --null exclude each other");
+  std::optional<std::string> fallback = arguments.value("--default");
+  // A default that is not of the type is refused whether or not it is needed.
+  if (fallback) {
+    try {
+      fallback = typedText(*fallback, type);
+    } catch (ToolError const& e) {
+      throw ToolError(e.status, std::string("get: --default: ") + e.what());
+    }
   }
-  printOut(typedValue(file.context.get(), key, type) + "\n");
-  return EXIT_DONE;
+  ReadRules const rules(arguments.has("--installer"));
+  LoadedFile file = loadForReading(arguments.operands[0], rules);
+  std::string const key = rules.storedKey(arguments.operands[1]);
+  std::optional<std::string> answer = fallback;
+  if (valueOf(file.context.get(), key)) {
+    try {
+      answer = typedValue(file.context.get(), key, type, typedByRules(rules, key));
+    } catch (ToolError const& e) {
+      fileError(e.status, file.shownName, lineOf(file, key) + printable(key) + ": " + e.what());
+    }
+  }
+  if (json) {
+    if (answer && type == ValueType::TEXT)
+      requireUtf8(file, key, *answer);
+    std::string const shown = !answer                   ? "null"
+                              : type == ValueType::TEXT ? jsonString(*answer)
+                                                        : *answer;
+    printOut(shown + "\n");
+  } else if (answer) {
+    printOut(*answer + (arguments.has("--null") ? std::string(1, '\0') : "\n"));
+  }
+  return answer ? EXIT_DONE : EXIT_NO;
 }
 
 int runList(Arguments const& arguments) {
-  requireOperands(arguments, 1, 1, "list [--installer] FILE [--format=lines|json]");
-  std::string const format = arguments.value("--format").value_or("lines");
-  if (format != "lines" && format != "json")
-    throw ToolError(EXIT_USAGE, "list: --format is lines or json");
+  requireOperands(arguments, 1, 1, "list [--installer] FILE [--format=lines|json|sh]");
+  std::string const format =
+      arguments.value("--format").value_or(arguments.has("--json") ? "json" : "lines");
+  if (format != "lines" && format != "json" && format != "sh")
+    throw ToolError(EXIT_USAGE, "list: --format is lines, json or sh");
+  if (arguments.has("--json") && format != "json")
+    throw ToolError(EXIT_USAGE, "list: --json prints the json format only");
+  if (arguments.has("--null") && format != "lines")
+    throw ToolError(EXIT_USAGE, "list: --null goes with the lines format only");
+  std::string const prefix = arguments.value("--prefix").value_or("");
+  char const end = arguments.has("--null") ? '\0' : '\n';
   ReadRules const rules(arguments.has("--installer"));
-  LoadedFile const file = loadForReading(arguments.operands[0], rules);
+  LoadedFile file = loadForReading(arguments.operands[0], rules);
   std::string out = format == "json" ? "{" : "";
   bool first = true;
   for (std::string const& key : keysOf(file.context.get())) {
-    std::optional<std::string> const value = valueOf(file.context.get(), key);
+    std::string const value = valueOf(file.context.get(), key).value_or("");
+    std::string const name = prefix + key;
     if (format == "json") {
-      out += (first ? "" : ",") + jsonString(key) + ":" + jsonValue(value);
+      requireUtf8(file, name, value);
+      out += (first ? "" : ",") + jsonString(name) + ":" + jsonString(value);
+    } else if (format == "sh") {
+      if (!isShellName(name))
+        fileError(EXIT_REFUSED, file.shownName,
+                  lineOf(file, key) + "\"" + printable(name) +
+                      "\" is not a shell variable name (--prefix may make it one)");
+      out += name + "=" + shellQuoted(value) + "\n";
     } else {
-      out += key + "=" + value.value_or("") + "\n";
+      out += name + "=" + value + end;
     }
     first = false;
   }

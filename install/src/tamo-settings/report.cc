@@ -1,7 +1,9 @@
 #include "report.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
+#include "output.h"
 #include "tool_error.h"
 
 namespace tamo_tool {
@@ -14,46 +16,14 @@ char const* KeyChange::action() const {
   return after ? "updated" : "removed";
 }
 
-std::string jsonString(std::string const& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string jsonValue(std::optional<std::string> const& text) {
-  return text ? jsonString(*text) : "null";
-}
-
 namespace {
 
-std::string asJson(ChangeReport const& report) {
-  std::string out = std::string("{\"changed\":") + (report.changed() ? "true" : "false");
+char const* jsonBool(bool value) {
+  return value ? "true" : "false";
+}
+
+std::string asJson(ChangeReport const& report, bool written, bool checkOnly) {
+  std::string out = std::string("{\"changed\":") + jsonBool(report.changed());
   out += ",\"keys\":[";
   for (std::size_t i = 0; i < report.keys.size(); ++i) {
     KeyChange const& key = report.keys[i];
@@ -61,15 +31,19 @@ std::string asJson(ChangeReport const& report) {
     out += "{\"key\":" + jsonString(key.key) + ",\"action\":\"" + key.action() +
            "\",\"before\":" + jsonValue(key.before) + ",\"after\":" + jsonValue(key.after) + "}";
   }
-  return out + "],\"diff\":" + jsonString(report.diff) + "}\n";
+  out += "],\"diff\":" + jsonString(report.diff);
+  out += std::string(",\"written\":") + jsonBool(written) + ",\"check\":" + jsonBool(checkOnly);
+  return out + "}\n";
 }
 
 std::string asText(ChangeReport const& report, OutputOptions const& options) {
   std::string out;
   for (KeyChange const& key : report.keys)
-    out += std::string(key.action()) + " " + key.key + "\n";
+    out += std::string(key.action()) + " " + printable(key.key) + "\n";
   if (options.diff)
     out += report.diff;
+  if (options.checkOnly)
+    out += "nothing written (--check)\n";
   return out;
 }
 
@@ -84,11 +58,20 @@ OutputOptions outputOptionsOf(Arguments const& arguments) {
   return options;
 }
 
-int finishChange(ChangeReport const& report, OutputOptions const& options) {
-  std::string const out = options.json ? asJson(report) : asText(report, options);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  if (std::fflush(stdout) != 0)
-    throw ToolError(EXIT_CANNOT_WRITE, "cannot write to standard output");
+int finishChange(ChangeReport const& report, OutputOptions const& options,
+                 std::function<void()> const& write) {
+  bool const writing = report.changed() && !options.checkOnly;
+  std::string const out =
+      options.json ? asJson(report, writing, options.checkOnly) : asText(report, options);
+  if (writing)
+    write();
+  if (!writeOut(out)) {
+    std::string const cause = std::strerror(errno);
+    if (writing)
+      fileError(EXIT_CANNOT_WRITE, report.file,
+                "changed, but the report could not be printed: " + cause);
+    throw ToolError(EXIT_CANNOT_WRITE, "cannot write to standard output: " + cause);
+  }
   return report.changed() && options.detailedExitCodes ? EXIT_CHANGED : EXIT_DONE;
 }
 

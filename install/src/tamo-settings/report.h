@@ -2,6 +2,7 @@
 #ifndef TAMO_SETTINGS_TOOL_REPORT_H
 #define TAMO_SETTINGS_TOOL_REPORT_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct KeyChange {
 };
 
 struct ChangeReport {
+  std::string file;  // as the user named it
   std::vector<KeyChange> keys;
   std::string diff;  // empty when nothing changes
   bool changed() const { return !diff.empty(); }
@@ -35,11 +37,13 @@ struct OutputOptions {
 // --json, --diff, --check and --detailed-exitcodes.
 OutputOptions outputOptionsOf(Arguments const& arguments);
 
-// Prints the report on standard output and returns the exit status.
-int finishChange(ChangeReport const& report, OutputOptions const& options);
-
-std::string jsonString(std::string const& text);
-std::string jsonValue(std::optional<std::string> const& text);
+// Makes the report, then runs write when something changed and --check was
+// not given, then prints the report on standard output; returns the exit
+// status. The report is made first, so that nothing is written when it
+// cannot be made; a report that cannot be printed after the write says that
+// the file was changed.
+int finishChange(ChangeReport const& report, OutputOptions const& options,
+                 std::function<void()> const& write);
 
 }  // namespace tamo_tool
 

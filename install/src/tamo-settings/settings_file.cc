@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -57,21 +58,46 @@ int accessProblem(std::string const& path) {
   return errno;
 }
 
-// Which of the tool's statuses a failed replacement is; the library's codes
-// do not say whether permission or space was missing, the file system does.
-int writeFailureStatus(std::string const& path, int status) {
-  if (status == SETTINGS_WRITE_FILE_ERROR)
-    return EXIT_CANNOT_WRITE;
-  if (status != SETTINGS_OPEN_FILE_ERROR && status != SETTINGS_INVALID_FILENAME_ERROR)
-    return EXIT_INTERNAL;
+[[noreturn]] void failedReading(std::string const& shownName, int error) {
+  int const status = error == EACCES || error == EPERM ? EXIT_NO_PERMISSION : EXIT_NO_INPUT;
+  fileError(status, shownName, std::string("cannot read: ") + std::strerror(error));
+}
+
+// Why a replacement failed, as the file system tells it: the library's
+// status says only which step failed.
+struct WriteFailure {
+  int status;
+  std::string reason;
+};
+
+WriteFailure probeWriteFailure(std::string const& path, int libraryStatus) {
   struct stat existing;
   bool const exists = stat(path.c_str(), &existing) == 0;
-  int const problem = accessProblem(exists ? path : directoryOf(path));
+  std::string const directory = directoryOf(path);
+  struct stat link;
+  if (!exists && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+    return {EXIT_CANNOT_CREATE, "cannot create the target of a dangling symbolic link"};
+  struct stat parent;
+  if (!exists && stat(directory.c_str(), &parent) != 0)
+    return {EXIT_CANNOT_CREATE, std::string("cannot create: ") + std::strerror(errno)};
+  if (exists && !S_ISREG(existing.st_mode))
+    return {EXIT_CANNOT_WRITE, "cannot write: not a regular file"};
+  int const problem = accessProblem(exists ? path : directory);
+  char const* const verb = exists ? "cannot write: " : "cannot create: ";
   if (problem == EACCES || problem == EPERM)
-    return EXIT_NO_PERMISSION;
-  if (problem == EROFS)
-    return EXIT_CANNOT_WRITE;
-  return EXIT_CANNOT_CREATE;
+    return {EXIT_NO_PERMISSION, verb + std::string(std::strerror(problem))};
+  if (problem != 0)
+    return {problem == EROFS ? EXIT_CANNOT_WRITE : EXIT_CANNOT_CREATE,
+            verb + std::string(std::strerror(problem))};
+  struct statvfs space;
+  if (libraryStatus == SETTINGS_WRITE_FILE_ERROR && statvfs(directory.c_str(), &space) == 0 &&
+      space.f_bavail == 0)
+    return {EXIT_CANNOT_WRITE, std::string("cannot write: ") + std::strerror(ENOSPC)};
+  int const status = libraryStatus == SETTINGS_WRITE_FILE_ERROR ? EXIT_CANNOT_WRITE
+                     : exists                                   ? EXIT_CANNOT_WRITE
+                                                                : EXIT_CANNOT_CREATE;
+  return {status, std::string(verb) + "the library's replacement failed (status " +
+                      std::to_string(libraryStatus) + ")"};
 }
 
 }  // namespace
@@ -92,22 +118,21 @@ std::optional<std::string> readSettingsFile(std::string const& shownName, std::s
   if (!file) {
     if (errno == ENOENT)
       return std::nullopt;
-    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: " + std::strerror(errno));
+    failedReading(shownName, errno);
   }
   std::string text(kLargestFile + 1, '\0');
   std::size_t const size = std::fread(&text[0], 1, text.size(), file.get());
   if (std::ferror(file.get()))
-    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read: " + std::strerror(errno));
+    failedReading(shownName, errno);
   if (size > kLargestFile)
-    throw ToolError(EXIT_REFUSED, shownName + ": 1 MiB or more, too big for a settings file");
+    fileError(EXIT_REFUSED, shownName, "1 MiB or more, too big for a settings file");
   text.resize(size);
   return text;
 }
 
 void requireReadableSize(std::string const& shownName, std::string const& text) {
   if (text.size() > kLargestFile)
-    throw ToolError(EXIT_REFUSED,
-                    shownName + ": would hold 1 MiB or more, too big to be read back");
+    fileError(EXIT_REFUSED, shownName, "would hold 1 MiB or more, too big to be read back");
 }
 
 void writeSettingsFile(std::string const& shownName, std::string const& path,
@@ -116,11 +141,7 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
   int const status = api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
   if (status == SETTINGS_NO_ERROR)
     return;
-  int const exitStatus = writeFailureStatus(path, status);
-  char const* const reason = exitStatus == EXIT_NO_PERMISSION   ? "permission denied"
-                             : exitStatus == EXIT_CANNOT_WRITE  ? "cannot write"
-                             : exitStatus == EXIT_CANNOT_CREATE ? "cannot create"
-                                                                : "cannot replace";
+  WriteFailure const failure = probeWriteFailure(path, status);
   std::optional<std::string> now;
   try {
     now = readSettingsFile(shownName, path);
@@ -130,8 +151,7 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
                               : now == original ? "the file is unchanged"
                               : now == text     ? "the new text is in place but may not be synced"
                                                 : "the file may be damaged";
-  throw ToolError(exitStatus, shownName + ": " + reason + " (library status " +
-                                  std::to_string(status) + "); " + outcome);
+  fileError(failure.status, shownName, failure.reason + "; " + outcome);
 }
 
 }  // namespace tamo_tool

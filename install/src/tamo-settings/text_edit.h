@@ -30,6 +30,8 @@ class TextEdit {
  public:
   explicit TextEdit(std::string_view original);
 
+  // The original content of line.
+  std::string const& content(std::size_t line) const { return lines.at(line).content; }
   void replace(std::size_t line, std::string content);
   void remove(std::size_t line);
   // A new last line, ended as the text's first line end.

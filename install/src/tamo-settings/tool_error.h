@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tamo_tool {
 
@@ -20,13 +21,25 @@ enum ExitStatus {
   EXIT_NO_PERMISSION = 77,
 };
 
-// Ends the command: message goes to standard error after the tool's name.
+// Ends the command: message goes to standard error after the tool's name
+// (and, under --json, into the JSON object with file).
 class ToolError : public std::runtime_error {
  public:
   ToolError(int status, std::string const& message) : std::runtime_error(message), status(status) {}
+  ToolError(int status, std::string const& message, std::string file)
+      : std::runtime_error(message), status(status), file(std::move(file)), hasFile(true) {}
 
   int status;
+  std::string file;  // the file the failure is about, as the user named it
+  bool hasFile = false;
 };
+
+// The printable form of bytes quoted in a message: control bytes become
+// escapes, so a file's content cannot drive the terminal.
+std::string printable(std::string const& text);
+
+// "FILE: reason", with the file named as printable text.
+[[noreturn]] void fileError(int status, std::string const& file, std::string const& reason);
 
 }  // namespace tamo_tool
 

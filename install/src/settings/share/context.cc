@@ -31,6 +31,10 @@ std::string serializeConfig(IConfig const& config) {
   // configuration.
   if (text.empty())
     text = " ";
+  // A first key that begins with U+FEFF would be read back as a signature
+  // and lose it; behind a blank first line it stays part of the key.
+  if (startsWithByteOrderMark(text))
+    text.insert(0, "\n");
   return text;
 }
 
@@ -55,6 +59,14 @@ void Context::importFromString(char const* text, ConfigValidator const* validato
                                KeyMapper const* keyMapper, bool failFast,
                                bool allowKeysWithoutValues) {
   PlainTextFileConfigParser parser{std::string(text)};
+  parser.setImportRecord(&importRecord);
+  updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
+}
+
+void Context::importFromBuffer(char const* text, std::size_t size, ConfigValidator const* validator,
+                               KeyMapper const* keyMapper, bool failFast,
+                               bool allowKeysWithoutValues) {
+  PlainTextFileConfigParser parser{std::string(text, size)};
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }

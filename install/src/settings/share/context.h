@@ -39,6 +39,7 @@ class Context : private IParserErrorListener {
   std::vector<settings_error_desc_t> const& getImportErrors() const { return importErrors; }
   // The same lines with their kinds and messages, and the line of each key.
   ImportRecord const& getImportRecord() const { return importRecord; }
+  ImportRecord& getImportRecord() { return importRecord; }
   // Whether refused lines are also printed on standard error (the default).
   void setStderrReports(bool enabled) { stderrReports = enabled; }
 
@@ -48,6 +49,9 @@ class Context : private IParserErrorListener {
   void importFromFile(char const* fileName, ConfigValidator const* validator,
                       KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
   void importFromString(char const* text, ConfigValidator const* validator,
+                        KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
+  // The size bytes at text, NUL bytes included, as a file holding them is read.
+  void importFromBuffer(char const* text, std::size_t size, ConfigValidator const* validator,
                         KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
   // Runs parser with the given rules and merges what it accepted over the
   // current entries. Refused lines are recorded, printed on standard error

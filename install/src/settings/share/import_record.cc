@@ -9,22 +9,21 @@ namespace settings_impl {
 
 namespace {
 
-// Finds the last accepted line whose stored key is the one asked for.
+// Hands every accepted line and the key it stored to onLine, in line order.
+template <typename OnLine>
 class KeyLineFinder : public IConfigParserCallback {
  public:
-  KeyLineFinder(char const* key, std::vector<settings_refused_line_t> const& refused,
-                std::vector<std::pair<std::int32_t, std::string>> const& storedKeys)
-      : key(key), refused(refused), storedKeys(storedKeys) {}
+  KeyLineFinder(std::vector<settings_refused_line_t> const& refused,
+                std::vector<std::pair<std::int32_t, std::string>> const& storedKeys, OnLine onLine)
+      : refused(refused), storedKeys(storedKeys), onLine(onLine) {}
 
   bool onComment(IParserCursor const&, char const*) override { return true; }
   int onValue(IParserCursor const& cursor, char const* lineKey, char const*) override {
-    if (!wasRefused(cursor.line) && std::strcmp(storedKey(cursor.line, lineKey), key) == 0)
-      found = cursor.line;
+    if (!wasRefused(cursor.line))
+      onLine(cursor.line, storedKey(cursor.line, lineKey));
     return PARSE_ACCEPTED;
   }
   void onError(IParserCursor const&, int) override {}
-
-  int found = -1;
 
  private:
   bool wasRefused(std::int32_t line) const {
@@ -39,10 +38,19 @@ class KeyLineFinder : public IConfigParserCallback {
     return stored != storedKeys.end() && stored->first == line ? stored->second.c_str() : lineKey;
   }
 
-  char const* key;
   std::vector<settings_refused_line_t> const& refused;
   std::vector<std::pair<std::int32_t, std::string>> const& storedKeys;
+  OnLine onLine;
 };
+
+template <typename OnLine>
+void findKeyLines(std::string const& text, bool keysWithoutValues,
+                  std::vector<settings_refused_line_t> const& refused,
+                  std::vector<std::pair<std::int32_t, std::string>> const& storedKeys,
+                  OnLine onLine) {
+  KeyLineFinder<OnLine> finder(refused, storedKeys, onLine);
+  parseLines(text, finder, false, keysWithoutValues);
+}
 
 }  // namespace
 
@@ -74,17 +82,42 @@ void ImportRecord::forgetKeyLines() noexcept {
   keptText = false;
   text.clear();
   storedKeys.clear();
+  keyLinesFound = false;
+  keyLines.clear();
+  keyLineKeys.clear();
 }
 
 bool ImportRecord::findKeyLine(char const* key, int& line) const {
   if (!keptText)
     return false;
-  KeyLineFinder finder(key, refused, storedKeys);
-  parseLines(text, finder, false, keysWithoutValues);
-  if (finder.found < 0)
+  int found = -1;
+  findKeyLines(text, keysWithoutValues, refused, storedKeys, [&](int at, char const* stored) {
+    if (std::strcmp(stored, key) == 0)
+      found = at;
+  });
+  if (found < 0)
     return false;
-  line = finder.found;
+  line = found;
   return true;
+}
+
+std::vector<settings_key_line_t> const& ImportRecord::getKeyLines() {
+  if (keyLinesFound || !keptText)
+    return keyLines;
+  // Filled in place: the lines point into the deque's strings, which must
+  // not move.
+  try {
+    findKeyLines(text, keysWithoutValues, refused, storedKeys, [&](int at, char const* stored) {
+      keyLineKeys.emplace_back(stored);
+      keyLines.push_back(settings_key_line_t{at, keyLineKeys.back().c_str()});
+    });
+  } catch (...) {
+    keyLines.clear();
+    keyLineKeys.clear();
+    throw;
+  }
+  keyLinesFound = true;
+  return keyLines;
 }
 
 bool RecordingCallback::onComment(IParserCursor const& cursor, char const* text) {

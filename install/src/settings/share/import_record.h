@@ -38,6 +38,11 @@ class ImportRecord {
   void forgetKeyLines() noexcept;
   // False when the last import gave key nothing.
   bool findKeyLine(char const* key, int& line) const;
+  // Every accepted line of the last import that gave a key a value, in line
+  // order, with the key as stored; empty when the import merged nothing.
+  // Found by one parse of the kept text at the first call after an import;
+  // valid until the record is cleared.
+  std::vector<settings_key_line_t> const& getKeyLines();
 
  private:
   int pendingKind = 0;
@@ -50,6 +55,9 @@ class ImportRecord {
   bool keysWithoutValues = false;
   std::string text;
   std::vector<std::pair<std::int32_t, std::string>> storedKeys;  // in line order
+  bool keyLinesFound = false;
+  std::vector<settings_key_line_t> keyLines;
+  std::deque<std::string> keyLineKeys;  // what keyLines point into
 };
 
 // Passes every call on to inner and notes in record the kind of each refused

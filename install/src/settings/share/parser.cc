@@ -281,6 +281,10 @@ PlainTextFileConfigParser::Cursor LineReader::cursor() const {
 
 }  // namespace
 
+bool startsWithByteOrderMark(std::string_view text) {
+  return text.substr(0, kByteOrderMark.size()) == kByteOrderMark;
+}
+
 std::string formatCursor(IParserCursor const& cursor) {
   // Widened so that the largest cursor prints without overflowing.
   long long const line = static_cast<long long>(cursor.line) + 1;
@@ -376,8 +380,12 @@ IConfig* PlainTextFileConfigParser::parse() {
   bool const runFailFast = failFast;
   ParserErrorCounter counter(errorListener);
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
-  std::size_t const size = text.size;
-  char* const adopted = builder.adoptText(std::move(text.data), size);
+  std::size_t size = text.size;
+  char* adopted = builder.adoptText(std::move(text.data), size);
+  if (startsWithByteOrderMark(std::string_view(adopted, size))) {
+    adopted += kByteOrderMark.size();
+    size -= kByteOrderMark.size();
+  }
   if (importRecord != nullptr) {
     importRecord->keepText(adopted, size, allowKeysWithoutValues);
     RecordingCallback recording(builder, *importRecord, keyMapper != nullptr);

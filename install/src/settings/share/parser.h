@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "config.h"
 #include "file_ops.h"
@@ -30,6 +31,11 @@ class IConfigParser {
   // FILE_TOO_BIG_ERROR (315), BUFFER_ENCODING_ERROR (314).
   virtual IConfig* parse() = 0;
 };
+
+// UTF-8's byte order mark, EF BB BF. At the very start of a text it is a
+// signature, not text: imports skip it, so it never becomes part of a key.
+constexpr std::string_view kByteOrderMark("\xEF\xBB\xBF");
+bool startsWithByteOrderMark(std::string_view text);
 
 // "line N; char M", both counted from 1.
 std::string formatCursor(IParserCursor const& cursor);
