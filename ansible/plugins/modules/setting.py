@@ -279,6 +279,9 @@ def tool_failure(path, rc, answer, err, argv):
     reason = None
     if isinstance(answer, dict) and answer.get("error"):
         reason = answer["error"]
+    elif isinstance(answer, dict) and "files" in answer:
+        reason = "; ".join("%s: %s" % (entry.get("file"), entry["error"])
+                           for entry in answer["files"] if entry.get("error")) or None
     elif err.strip():
         reason = err.strip().splitlines()[-1]
         if reason.startswith(TOOL + ": "):
