@@ -111,32 +111,27 @@ Change startChange(std::string const& name, ReadRules const& rules) {
   requireClean(file, rules);
   Context intended = newContext();
   mergeInto(intended.get(), file.context.get());
-  TextEdit edit(file.body());
+  TextEdit edit{std::string(file.body())};
   return Change{std::move(file), std::move(intended), std::move(edit), {}};
 }
 
-void editValue(Change& change, std::string const& key) {
-  std::optional<std::string> const before = valueOf(change.file.context.get(), key);
-  std::string const after = valueOf(change.intended.get(), key).value_or("");
-  if (before == after)
-    return;
-  auto const& keyLines = change.file.keyLines();
-  auto const lines = keyLines.find(key);
-  if (before && lines != keyLines.end()) {
-    int const line = lines->second.back();
-    change.edit.replace(line, withValue(change.edit.content(line), after));
-  } else {
-    change.edit.append(key + "=" + after);
+void editNotedKeys(Change& change) {
+  KeyLines const keyLines = change.file.keyLines(change.keys);
+  for (std::string const& key : change.keys) {
+    std::optional<std::string> const before = valueOf(change.file.context.get(), key);
+    std::optional<std::string> const after = valueOf(change.intended.get(), key);
+    std::vector<int> const& lines = keyLines.at(key);
+    if (before == after)
+      continue;
+    if (!after) {
+      for (int line : lines)
+        change.edit.remove(line);
+    } else if (before && !lines.empty()) {
+      change.edit.replace(lines.back(), withValue(change.edit.content(lines.back()), *after));
+    } else {
+      change.edit.append(key + "=" + *after);
+    }
   }
-}
-
-void removeLines(Change& change, std::string const& key) {
-  auto const& keyLines = change.file.keyLines();
-  auto const lines = keyLines.find(key);
-  if (lines == keyLines.end())
-    return;
-  for (int line : lines->second)
-    change.edit.remove(line);
 }
 
 int finish(Change& change, ReadRules const& rules, OutputOptions const& options) {
@@ -156,7 +151,9 @@ int finish(Change& change, ReadRules const& rules, OutputOptions const& options)
     if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), change.intended.get()))
       fileError(EXIT_INTERNAL, change.file.shownName,
                 "the edited text would not read back as intended; nothing written");
-    report.diff = change.edit.diff(change.file.shownName);
+    report.textChanged = true;
+    if (options.showsDiff())
+      report.diff = change.edit.diff(change.file.shownName);
   }
   if (options.json)
     requireJsonSafe(change, report);
@@ -169,17 +166,20 @@ int runSet(Arguments const& arguments) {
   requireOperands(arguments, "set [OPTIONS] FILE KEY=VALUE...");
   ReadRules const rules(arguments.has("--installer"));
   Change change = startChange(arguments.operands[0], rules);
+  // The new entries are gathered first and merged over the file's once: a
+  // merge copies the whole configuration.
+  Context entries = newContext();
   for (std::size_t i = 1; i < arguments.operands.size(); ++i) {
     std::string const& operand = arguments.operands[i];
     std::size_t const equals = operand.find('=');
     if (equals == std::string::npos)
       throw ToolError(EXIT_USAGE, "set: " + printable(operand) + " is not KEY=VALUE");
     Stored const entry = storedEntry(operand.substr(0, equals), operand.substr(equals + 1), rules);
-    mergeInto(change.intended.get(), entry.entry.get());
+    mergeInto(entries.get(), entry.entry.get());
     change.note(entry.key);
   }
-  for (std::string const& key : change.keys)
-    editValue(change, key);
+  mergeInto(change.intended.get(), entries.get());
+  editNotedKeys(change);
   return finish(change, rules, outputOptionsOf(arguments));
 }
 
@@ -195,8 +195,8 @@ int runUnset(Arguments const& arguments) {
     if (!valueOf(change.intended.get(), stored))
       continue;
     eraseKey(change.intended.get(), stored);
-    removeLines(change, stored);
   }
+  editNotedKeys(change);
   return finish(change, rules, outputOptionsOf(arguments));
 }
 

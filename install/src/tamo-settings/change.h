@@ -26,11 +26,10 @@ struct Change {
 // empty one. Standard input cannot be edited (ToolError 64).
 Change startChange(std::string const& name, ReadRules const& rules);
 
-// Gives key (stored) the value intended holds for it: on the line that gave
-// it its value, or on a new last line.
-void editValue(Change& change, std::string const& key);
-// Removes every line of key (stored).
-void removeLines(Change& change, std::string const& key);
+// Gives each noted key the value intended holds for it (on the line that
+// gave it its value, or on a new last line), or, when intended holds none,
+// removes every line of it. One pass over the file finds all their lines.
+void editNotedKeys(Change& change);
 
 // Reads the edited text back, writes it when it differs and reports.
 int finish(Change& change, ReadRules const& rules, OutputOptions const& options);

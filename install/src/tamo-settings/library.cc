@@ -91,13 +91,18 @@ Import importText(settings_context_t* context, std::string const& text, ReadRule
   return result;
 }
 
-std::map<std::string, std::vector<int>> keyLinesOf(settings_context_t* context) {
+KeyLines keyLinesOf(settings_context_t* context, std::vector<std::string> const& keys) {
   settings_key_line_t const* lines = nullptr;
   int count = 0;
   require("context_get_key_lines", api2().context_get_key_lines(context, &lines, &count));
-  std::map<std::string, std::vector<int>> byKey;
-  for (int i = 0; i < count; ++i)
-    byKey[lines[i].key].push_back(lines[i].line);
+  KeyLines byKey;
+  for (std::string const& key : keys)
+    byKey[key];
+  for (int i = 0; i < count; ++i) {
+    auto const wanted = byKey.find(lines[i].key);
+    if (wanted != byKey.end())
+      wanted->second.push_back(lines[i].line);
+  }
   return byKey;
 }
 

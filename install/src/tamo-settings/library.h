@@ -55,9 +55,10 @@ struct Import {
 // other than refused lines and bad UTF-8 raise ToolError.
 Import importText(settings_context_t* context, std::string const& text, ReadRules const& rules);
 
-// Every line of the last import that gave each key a value, in line order;
-// found in one pass over the text.
-std::map<std::string, std::vector<int>> keyLinesOf(settings_context_t* context);
+using KeyLines = std::map<std::string, std::vector<int>>;
+// Every line of the last import that gave each of keys a value, in line
+// order; found in one pass over the text.
+KeyLines keyLinesOf(settings_context_t* context, std::vector<std::string> const& keys);
 
 // Keys in byte order.
 std::vector<std::string> keysOf(settings_context_t* context);

@@ -108,19 +108,11 @@ std::string_view LoadedFile::body() const {
   return bytes ? std::string_view(*bytes).substr(signature) : std::string_view();
 }
 
-std::map<std::string, std::vector<int>> const& LoadedFile::keyLines() {
-  if (!foundKeyLines)
-    foundKeyLines = keyLinesOf(context.get());
-  return *foundKeyLines;
-}
-
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
                     bool stdinAllowed) {
   bool const standardInput = stdinAllowed && name == "-";
-  LoadedFile file{name,         standardInput ? "" : canonicalPath(name),
-                  std::nullopt, 0,
-                  newContext(), Import{0, {}},
-                  std::nullopt};
+  LoadedFile file{
+      name, standardInput ? "" : canonicalPath(name), std::nullopt, 0, newContext(), Import{0, {}}};
   file.bytes = standardInput ? readStandardInput() : readSettingsFile(name, file.path);
   if (!file.bytes && mustExist)
     fileError(EXIT_NO_INPUT, name, std::string("cannot read: ") + std::strerror(ENOENT));

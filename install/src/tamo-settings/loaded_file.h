@@ -29,10 +29,10 @@ struct LoadedFile {
 
   // The text after the byte order mark, where the library's lines are.
   std::string_view body() const;
-  // The lines of each key (see keyLinesOf), found on first use.
-  std::map<std::string, std::vector<int>> const& keyLines();
-
-  std::optional<std::map<std::string, std::vector<int>>> foundKeyLines;  // keyLines' cache
+  // The lines that gave each of keys a value (see keyLinesOf).
+  KeyLines keyLines(std::vector<std::string> const& keys) const {
+    return keyLinesOf(context.get(), keys);
+  }
 };
 
 // Reads the file ("-": standard input, when stdinAllowed) with the rules. A

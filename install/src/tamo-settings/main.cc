@@ -1,4 +1,6 @@
 // tamo-settings: check, read and change settings files from the shell.
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -85,7 +87,18 @@ int printOnly(char const* text) {
 
 }  // namespace
 
+// An edit holds a few copies of a file of up to 1 MiB at a time, each made
+// and freed in turn. By default each is mapped afresh and unmapped when
+// freed, so every copy pays a page fault per page; kept in the heap, the
+// freed pages serve the next copy.
+static void keepFreedMemory() {
+  constexpr int kLargerThanAnyCopy = 64 << 20;
+  mallopt(M_MMAP_THRESHOLD, kLargerThanAnyCopy);
+  mallopt(M_TRIM_THRESHOLD, 2 * kLargerThanAnyCopy);
+}
+
 int main(int argc, char** argv) {
+  keepFreedMemory();
   tamo_tool::Request const request = tamo_tool::requestOf(argc, argv);
   if (request.help)
     return printOnly(kHelp);

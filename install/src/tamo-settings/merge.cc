@@ -33,7 +33,9 @@ int writeNew(Change& change, settings_context_t* merged, ReadRules const& rules,
   if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), merged))
     fileError(EXIT_INTERNAL, name,
               "the merged text would not read back as intended; nothing written");
-  report.diff = unifiedDiff(name, "", text);
+  report.textChanged = true;
+  if (options.showsDiff())
+    report.diff = unifiedDiff(name, "", text);
   if (options.json && firstInvalidUtf8(text))
     fileError(EXIT_REFUSED, name,
               "the merged text is not valid UTF-8, cannot be reported as JSON; "
@@ -51,8 +53,7 @@ int writeMerged(std::string const& name, settings_context_t* merged, ReadRules c
   for (std::string const& key : keys)
     change.note(key);
   mergeInto(change.intended.get(), merged);
-  for (std::string const& key : keys)
-    editValue(change, key);
+  editNotedKeys(change);
   return finish(change, rules, options);
 }
 

@@ -37,14 +37,14 @@ LoadedFile loadForReading(std::string const& name, ReadRules const& rules) {
 }
 
 // Where a key got its value, for messages: "LINE: " or nothing.
-std::string lineOf(LoadedFile& file, std::string const& key) {
-  auto const found = file.keyLines().find(key);
-  if (found == file.keyLines().end())
+std::string lineOf(LoadedFile const& file, std::string const& key) {
+  std::vector<int> const lines = file.keyLines({key}).at(key);
+  if (lines.empty())
     return "";
-  return "line " + std::to_string(found->second.back() + 1) + ": ";
+  return "line " + std::to_string(lines.back() + 1) + ": ";
 }
 
-void requireUtf8(LoadedFile& file, std::string const& key, std::string const& value) {
+void requireUtf8(LoadedFile const& file, std::string const& key, std::string const& value) {
   if (firstInvalidUtf8(key) || firstInvalidUtf8(value))
     fileError(EXIT_REFUSED, file.shownName,
               lineOf(file, key) + "the entry for \"" + printable(key) +

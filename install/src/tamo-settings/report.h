@@ -23,8 +23,9 @@ struct KeyChange {
 struct ChangeReport {
   std::string file;  // as the user named it
   std::vector<KeyChange> keys;
-  std::string diff;  // empty when nothing changes
-  bool changed() const { return !diff.empty(); }
+  bool textChanged = false;
+  std::string diff;  // made only when it is shown (--diff, --json)
+  bool changed() const { return textChanged; }
 };
 
 struct OutputOptions {
@@ -32,6 +33,7 @@ struct OutputOptions {
   bool diff = false;
   bool checkOnly = false;
   bool detailedExitCodes = false;
+  bool showsDiff() const { return diff || json; }
 };
 
 // --json, --diff, --check and --detailed-exitcodes.

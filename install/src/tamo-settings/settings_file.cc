@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -120,10 +121,24 @@ std::optional<std::string> readSettingsFile(std::string const& shownName, std::s
       return std::nullopt;
     failedReading(shownName, errno);
   }
-  std::string text(kLargestFile + 1, '\0');
-  std::size_t const size = std::fread(&text[0], 1, text.size(), file.get());
-  if (std::ferror(file.get()))
-    failedReading(shownName, errno);
+  // Room for what the file claims and one byte more, so that the end is
+  // seen in the first read; a buffer of the largest size would cost a small
+  // file the pages of a megabyte.
+  struct stat status;
+  std::size_t room = 4096;
+  if (fstat(fileno(file.get()), &status) == 0 && status.st_size > 0)
+    room = std::min<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, kLargestFile + 1);
+  std::string text;
+  std::size_t size = 0;
+  while (size <= kLargestFile) {
+    text.resize(std::min(std::max(room, size * 2), kLargestFile + 1));
+    std::size_t const got = std::fread(&text[size], 1, text.size() - size, file.get());
+    size += got;
+    if (std::ferror(file.get()))
+      failedReading(shownName, errno);
+    if (got == 0 || std::feof(file.get()))
+      break;
+  }
   if (size > kLargestFile)
     fileError(EXIT_REFUSED, shownName, "1 MiB or more, too big for a settings file");
   text.resize(size);

@@ -1,6 +1,7 @@
 #include "text_edit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tamo_tool {
 
@@ -13,16 +14,21 @@ bool isBlank(char c) {
 // One line of a diff: ' ' kept, '-' removed, '+' added.
 struct DiffLine {
   char op;
-  Line const* line;
+  std::string_view content;
+  std::string_view end;
 };
+
+DiffLine diffLine(char op, Line const& line) {
+  return DiffLine{op, line.content, line.end};
+}
 
 void appendDiffLine(std::string& out, DiffLine const& entry) {
   out += entry.op;
-  out += entry.line->content;
-  if (entry.line->end.empty()) {
+  out += entry.content;
+  if (entry.end.empty()) {
     out += "\n\\ No newline at end of file\n";
   } else {
-    out += entry.line->end;
+    out += entry.end;
   }
 }
 
@@ -92,9 +98,9 @@ void diffMiddle(std::vector<Line> const& a, std::size_t aBegin, std::size_t aEnd
   std::size_t const m = bEnd - bBegin;
   if (n == 0 || m == 0 || n * m > kLargestTable) {
     for (std::size_t i = aBegin; i < aEnd; ++i)
-      out.push_back({'-', &a[i]});
+      out.push_back(diffLine('-', a[i]));
     for (std::size_t j = bBegin; j < bEnd; ++j)
-      out.push_back({'+', &b[j]});
+      out.push_back(diffLine('+', b[j]));
     return;
   }
   std::vector<std::size_t> table((n + 1) * (m + 1), 0);
@@ -109,12 +115,12 @@ void diffMiddle(std::vector<Line> const& a, std::size_t aBegin, std::size_t aEnd
   std::size_t j = 0;
   while (i < n || j < m) {
     if (i < n && j < m && sameLine(a[aBegin + i], b[bBegin + j])) {
-      out.push_back({' ', &a[aBegin + i++]});
+      out.push_back(diffLine(' ', a[aBegin + i++]));
       ++j;
     } else if (j < m && (i == n || at(i, j + 1) >= at(i + 1, j))) {
-      out.push_back({'+', &b[bBegin + j++]});
+      out.push_back(diffLine('+', b[bBegin + j++]));
     } else {
-      out.push_back({'-', &a[aBegin + i++]});
+      out.push_back(diffLine('-', a[aBegin + i++]));
     }
   }
 }
@@ -146,30 +152,46 @@ std::string joinLines(std::vector<Line> const& lines) {
   return text;
 }
 
-std::string withValue(std::string const& content, std::string const& value) {
+std::string withValue(std::string_view content, std::string const& value) {
   std::size_t const separator = content.find_first_of("=:");
-  if (separator == std::string::npos)
-    return content;
+  if (separator == std::string_view::npos)
+    return std::string(content);
   std::size_t start = separator + 1;
   while (start < content.size() && isBlank(content[start]))
     ++start;
   std::size_t end = content.size();
   while (end > start && isBlank(content[end - 1]))
     --end;
-  return content.substr(0, start) + value + content.substr(end);
+  return std::string(content.substr(0, start)) + value + std::string(content.substr(end));
 }
 
-TextEdit::TextEdit(std::string_view original)
-    : lines(splitLines(original)), ops(lines.size(), Op::KEEP), replacements(lines.size()) {
-  std::size_t const end = original.find_first_of("\r\n");
-  lineEnd = end == std::string_view::npos       ? "\n"
-            : original.substr(end, 2) == "\r\n" ? "\r\n"
-                                                : std::string(1, original[end]);
+TextEdit::TextEdit(std::string text)
+    : original(std::make_unique<std::string const>(std::move(text))) {
+  std::string_view const all(*original);
+  // Most settings lines are a few dozen bytes long.
+  lines.reserve(all.size() / 24 + 1);
+  std::size_t start = 0;
+  while (start < all.size()) {
+    std::size_t const end = all.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back({all.substr(start), {}});
+      break;
+    }
+    std::size_t const endSize =
+        all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n' ? 2 : 1;
+    lines.push_back({all.substr(start, end - start), all.substr(end, endSize)});
+    start = end + endSize;
+  }
+  ops.assign(lines.size(), Op::KEEP);
+  std::size_t const end = all.find_first_of("\r\n");
+  lineEnd = end == std::string_view::npos  ? "\n"
+            : all.substr(end, 2) == "\r\n" ? "\r\n"
+                                           : std::string(1, all[end]);
 }
 
 void TextEdit::replace(std::size_t line, std::string content) {
   ops.at(line) = Op::REPLACE;
-  replacements.at(line) = std::move(content);
+  replacements[line] = std::move(content);
 }
 
 void TextEdit::remove(std::size_t line) {
@@ -180,39 +202,48 @@ void TextEdit::append(std::string content) {
   appended.push_back(std::move(content));
 }
 
+// Only the last line can lack an end; it gets one before anything is
+// added after it.
+std::string_view TextEdit::endOf(std::size_t line) const {
+  return lines[line].end.empty() && !appended.empty() ? std::string_view(lineEnd) : lines[line].end;
+}
+
 std::string TextEdit::text() const {
-  std::vector<Line> result;
+  std::string result;
+  result.reserve(original->size() + 64 * (replacements.size() + appended.size()));
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (ops[i] == Op::KEEP)
-      result.push_back(lines[i]);
-    else if (ops[i] == Op::REPLACE)
-      result.push_back({replacements[i], lines[i].end});
+    if (ops[i] == Op::REMOVE)
+      continue;
+    result += ops[i] == Op::KEEP ? lines[i].content : std::string_view(replacements.at(i));
+    result += endOf(i);
   }
-  // A last line without an end gets one before anything is added after it.
-  if (!appended.empty() && !result.empty() && result.back().end.empty())
-    result.back().end = lineEnd;
   for (std::string const& content : appended)
-    result.push_back({content, lineEnd});
-  return joinLines(result);
+    result += content + lineEnd;
+  return result;
 }
 
 std::string TextEdit::diff(std::string const& name) const {
-  std::string const after = text();
-  std::vector<Line> const newLines = splitLines(after);
   std::vector<DiffLine> entries;
-  std::size_t next = 0;
+  entries.reserve(lines.size() + appended.size() + replacements.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (ops[i] != Op::REMOVE && next < newLines.size() && sameLine(lines[i], newLines[next])) {
-      entries.push_back({' ', &lines[i]});
-      ++next;
+    View const& line = lines[i];
+    std::string_view const end = endOf(i);
+    if (ops[i] == Op::KEEP && end == line.end) {
+      entries.push_back({' ', line.content, line.end});
       continue;
     }
-    entries.push_back({'-', &lines[i]});
+    std::string_view const after =
+        ops[i] == Op::REPLACE ? std::string_view(replacements.at(i)) : line.content;
+    if (ops[i] != Op::REMOVE && after == line.content && end == line.end) {
+      entries.push_back({' ', line.content, line.end});
+      continue;
+    }
+    entries.push_back({'-', line.content, line.end});
     if (ops[i] != Op::REMOVE)
-      entries.push_back({'+', &newLines[next++]});
+      entries.push_back({'+', after, end});
   }
-  for (; next < newLines.size(); ++next)
-    entries.push_back({'+', &newLines[next]});
+  for (std::string const& content : appended)
+    entries.push_back({'+', content, lineEnd});
   return formatHunks(name, entries);
 }
 
@@ -228,10 +259,10 @@ std::string unifiedDiff(std::string const& name, std::string_view before, std::s
     ++tail;
   std::vector<DiffLine> entries;
   for (std::size_t i = 0; i < head; ++i)
-    entries.push_back({' ', &a[i]});
+    entries.push_back(diffLine(' ', a[i]));
   diffMiddle(a, head, a.size() - tail, b, head, b.size() - tail, entries);
   for (std::size_t i = a.size() - tail; i < a.size(); ++i)
-    entries.push_back({' ', &a[i]});
+    entries.push_back(diffLine(' ', a[i]));
   return formatHunks(name, entries);
 }
 

@@ -4,6 +4,8 @@
 #define TAMO_SETTINGS_TOOL_TEXT_EDIT_H
 
 #include <cstddef>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,16 +24,17 @@ std::string joinLines(std::vector<Line> const& lines);
 
 // content with its value (after the separator, blanks at both ends kept in
 // place) replaced by value.
-std::string withValue(std::string const& content, std::string const& value);
+std::string withValue(std::string_view content, std::string const& value);
 
 // Changes to an original text, applied only when asked for the result, so
-// that line numbers stay those of the original.
+// that line numbers stay those of the original. The lines are views into
+// the text the edit keeps; only changed lines have texts of their own.
 class TextEdit {
  public:
-  explicit TextEdit(std::string_view original);
+  explicit TextEdit(std::string original);
 
   // The original content of line.
-  std::string const& content(std::size_t line) const { return lines.at(line).content; }
+  std::string_view content(std::size_t line) const { return lines.at(line).content; }
   void replace(std::size_t line, std::string content);
   void remove(std::size_t line);
   // A new last line, ended as the text's first line end.
@@ -41,10 +44,19 @@ class TextEdit {
   std::string diff(std::string const& name) const;
 
  private:
+  struct View {
+    std::string_view content;
+    std::string_view end;
+  };
   enum class Op { KEEP, REPLACE, REMOVE };
-  std::vector<Line> lines;
+  // The end a kept last line without one gets when lines are appended.
+  std::string_view endOf(std::size_t line) const;
+
+  // On the heap, so that the views stay valid when the edit is moved.
+  std::unique_ptr<std::string const> original;
+  std::vector<View> lines;
   std::vector<Op> ops;
-  std::vector<std::string> replacements;
+  std::map<std::size_t, std::string> replacements;
   std::vector<std::string> appended;
   std::string lineEnd;
 };

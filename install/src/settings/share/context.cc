@@ -66,7 +66,9 @@ void Context::importFromString(char const* text, ConfigValidator const* validato
 void Context::importFromBuffer(char const* text, std::size_t size, ConfigValidator const* validator,
                                KeyMapper const* keyMapper, bool failFast,
                                bool allowKeysWithoutValues) {
-  PlainTextFileConfigParser parser{std::string(text, size)};
+  // The caller's bytes stay put for the whole call: the parse copies them once.
+  PlainTextFileConfigParser parser;
+  parser.setSourceView(text, size);
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
 }

@@ -84,7 +84,7 @@ void ImportRecord::forgetKeyLines() noexcept {
   storedKeys.clear();
   keyLinesFound = false;
   keyLines.clear();
-  keyLineKeys.clear();
+  keyLineText.clear();
 }
 
 bool ImportRecord::findKeyLine(char const* key, int& line) const {
@@ -104,16 +104,17 @@ bool ImportRecord::findKeyLine(char const* key, int& line) const {
 std::vector<settings_key_line_t> const& ImportRecord::getKeyLines() {
   if (keyLinesFound || !keptText)
     return keyLines;
-  // Filled in place: the lines point into the deque's strings, which must
-  // not move.
+  // The keys point where the parse ended them, in a copy of the text kept
+  // for them, or into storedKeys for mapped keys: no key is copied.
   try {
-    findKeyLines(text, keysWithoutValues, refused, storedKeys, [&](int at, char const* stored) {
-      keyLineKeys.emplace_back(stored);
-      keyLines.push_back(settings_key_line_t{at, keyLineKeys.back().c_str()});
+    keyLineText = text;
+    KeyLineFinder finder(refused, storedKeys, [&](int at, char const* stored) {
+      keyLines.push_back(settings_key_line_t{at, stored});
     });
+    parseLinesInPlace(&keyLineText[0], keyLineText.size(), finder, false, keysWithoutValues);
   } catch (...) {
     keyLines.clear();
-    keyLineKeys.clear();
+    keyLineText.clear();
     throw;
   }
   keyLinesFound = true;

@@ -57,7 +57,7 @@ class ImportRecord {
   std::vector<std::pair<std::int32_t, std::string>> storedKeys;  // in line order
   bool keyLinesFound = false;
   std::vector<settings_key_line_t> keyLines;
-  std::deque<std::string> keyLineKeys;  // what keyLines point into
+  std::string keyLineText;  // a parsed copy of text that keyLines' keys point into
 };
 
 // Passes every call on to inner and notes in record the kind of each refused

@@ -62,6 +62,19 @@ class StringBuffer : public PlainTextFileConfigParser::IBuffer {
   std::string text;
 };
 
+class ViewBuffer : public PlainTextFileConfigParser::IBuffer {
+ public:
+  explicit ViewBuffer(std::string_view text) : text(text) {}
+
+  WholeText getContents() const override {
+    validateBufferContents(text.data(), text.size());
+    return copyText(text.data(), text.size());
+  }
+
+ private:
+  std::string_view text;
+};
+
 // A membership test inlined for the few characters of a set; the string
 // searches would call memchr once for every character looked at.
 constexpr bool isIn(std::string_view set, char c) {
@@ -350,6 +363,10 @@ void PlainTextFileConfigParser::setSourceBuffer(std::string const& text) {
 
 void PlainTextFileConfigParser::setSourceBuffer(std::string&& text) {
   buffer = std::make_unique<StringBuffer>(std::move(text));
+}
+
+void PlainTextFileConfigParser::setSourceView(char const* text, std::size_t size) {
+  buffer = std::make_unique<ViewBuffer>(std::string_view(text, size));
 }
 
 void PlainTextFileConfigParser::setValidator(ConfigValidator const* validator) {

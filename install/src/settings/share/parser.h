@@ -85,6 +85,9 @@ class PlainTextFileConfigParser : public IConfigParser {
   void setSourceFile(Filename const& file);
   void setSourceBuffer(std::string const& text);
   void setSourceBuffer(std::string&& text);
+  // The size bytes at text, which must stay as they are until the last
+  // parse: nothing is copied before the parse does.
+  void setSourceView(char const* text, std::size_t size);
 
   void setValidator(ConfigValidator const* validator) override;
   void setKeyMapper(KeyMapper const* keyMapper) override;
