@@ -225,6 +225,7 @@ TEST(WritersLock, InstallerAndAdministratorsKeepEachOthersChanges) {
   request.files = {{"/etc/tamo/config/zlv-install.properties", "AUTO_UPDATE=enable\n", 0644},
                    {system, "WEB_TAMO=1\n", 0644}};
   request.command = {"/bin/sh", "-c", script};
+  request.underEmulator = false;
   request.inspect = {system};
   tamo_sandbox::SandboxResult const result = tamo_sandbox::runInSandbox(request);
   if (!result.ran)

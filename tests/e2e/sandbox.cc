@@ -240,7 +240,7 @@ int bindLogSocket() {
   // A 32-bit build on a host that refuses 32-bit programs runs them, like its
   // tests, through the build's emulator.
   std::string emulator = TAMO_PROGRAM_EMULATOR;
-  if (!emulator.empty())
+  if (!emulator.empty() && request.underEmulator)
     argv.push_back(emulator.data());
   for (std::string const& argument : request.command)
     argv.push_back(const_cast<char*>(argument.c_str()));

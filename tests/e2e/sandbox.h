@@ -30,6 +30,9 @@ struct SandboxRequest {
   std::vector<std::string> inspect;  // paths whose state is reported after the run
   mode_t umask = 022;                // the program's file creation mask
   int timeoutSeconds = 60;
+  // Whether a 32-bit build tested under an emulator runs command through it;
+  // false for a host program (a shell) that starts the build's programs itself.
+  bool underEmulator = true;
 };
 
 // One datagram received at /dev/log, its header taken apart.
