@@ -153,7 +153,9 @@ Expectation expect(std::string_view text, Mode mode) {
     expected.status = SETTINGS_BUFFER_ENCODING_ERROR;
     return expected;
   }
-  std::vector<std::string_view> const lines = splitLines(text);
+  // A leading byte order mark is a signature, not part of the first line.
+  std::string_view const body = text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+  std::vector<std::string_view> const lines = splitLines(body);
   for (std::size_t number = 0; number < lines.size(); ++number) {
     LineVerdict const verdict = judgeLine(lines[number], mode);
     if (verdict.refused) {

@@ -28,7 +28,12 @@ std::unique_ptr<IConfig> parse(std::string const& text, bool failFast) {
 std::string serialize(IConfig const& config) {
   settings_impl::PlainTextEntrySerializer writer;
   settings_impl::ConfigSerializer(true, &writer).serialize(config);
-  return writer.getText();
+  // As the export writes it: a first key that begins with U+FEFF goes behind
+  // a blank first line, or reading it back would take that for a signature.
+  std::string text = writer.getText();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    text.insert(0, "\n");
+  return text;
 }
 
 void printEscaped(char const* label, std::string const& text) {
