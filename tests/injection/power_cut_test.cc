@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "export_scenario.h"
+#include "support/loop_mount.h"
 #include "support/private_mounts.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
@@ -43,32 +44,6 @@ struct FileSystem {
 
 void PrintTo(FileSystem const& fs, std::ostream* out) {
   *out << fs.name;
-}
-
-// A loop device that the kernel detaches by itself once it is unmounted and
-// closed, so that a test that dies leaves none behind.
-std::string attachLoop(std::string const& image, int& loopFd) {
-  int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
-  int backing = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
-  std::string device;
-  for (int attempt = 0; control != -1 && backing != -1 && attempt < 10 && device.empty();
-       ++attempt) {
-    int number = ::ioctl(control, LOOP_CTL_GET_FREE);
-    std::string name = "/dev/loop" + std::to_string(number);
-    loopFd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-    loop_config config{};
-    config.fd = static_cast<__u32>(backing);
-    config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
-    if (number >= 0 && loopFd != -1 && ::ioctl(loopFd, LOOP_CONFIGURE, &config) == 0)
-      device = name;
-    else if (loopFd != -1)
-      ::close(loopFd);
-  }
-  if (control != -1)
-    ::close(control);
-  if (backing != -1)
-    ::close(backing);
-  return device;
 }
 
 class PowerCut : public testing::TestWithParam<FileSystem> {
@@ -175,7 +150,7 @@ TEST_P(PowerCut, LeavesTheOldOrTheNewTextAndNothingBeside) {
   ASSERT_EQ(0, std::system(mkfs.c_str())) << mkfs << " failed; tools/install-deps installs it";
   int result = tamo_test::runInPrivateMounts([&] {
     int loopFd = -1;
-    std::string device = attachLoop(image, loopFd);
+    std::string device = tamo_test::attachLoop(image, loopFd);
     if (device.empty())
       return -100;
     // The open descriptor keeps the device attached between unmounting

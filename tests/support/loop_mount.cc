@@ -11,11 +11,7 @@
 
 namespace tamo_test {
 
-namespace {
-
-// The descriptor stays open for the life of the test process: the device
-// must stay attached until it is mounted, and is freed with the mount.
-std::string attachLoop(std::string const& image) {
+std::string attachLoop(std::string const& image, int& loopFd) {
   int const control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
   int const backing = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
   std::string device;
@@ -23,7 +19,7 @@ std::string attachLoop(std::string const& image) {
        ++attempt) {
     int const number = ::ioctl(control, LOOP_CTL_GET_FREE);
     std::string const name = "/dev/loop" + std::to_string(number);
-    int const loopFd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    loopFd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
     loop_config config{};
     config.fd = static_cast<__u32>(backing);
     config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
@@ -38,8 +34,6 @@ std::string attachLoop(std::string const& image) {
     ::close(backing);
   return device;
 }
-
-}  // namespace
 
 std::string loopMountUnavailable(FileSystemKind const& kind) {
   if (::geteuid() != 0)
@@ -62,7 +56,11 @@ std::string mountImage(FileSystemKind const& kind, std::string const& image,
   std::string const mkfs = std::string(kind.mkfs) + " " + image + " >/dev/null 2>&1";
   if (std::system(mkfs.c_str()) != 0)
     return mkfs + " failed";
-  std::string const device = attachLoop(image);
+  // The device's descriptor stays open for the life of the test process:
+  // the device must stay attached until it is mounted, and is freed with the
+  // mount.
+  int loopFd = -1;
+  std::string const device = attachLoop(image, loopFd);
   if (device.empty())
     return "no free loop device could be attached";
   if (::mount(device.c_str(), directory.c_str(), kind.name, 0, nullptr) != 0)

@@ -22,6 +22,11 @@ FileSystemKind const kXfs{"xfs", "mkfs.xfs -q -f", 320 << 20};
 // no loop devices, or no mkfs for the kind.
 std::string loopMountUnavailable(FileSystemKind const& kind);
 
+// Attaches image to a free loop device that the kernel detaches by itself
+// once it is unmounted and loopFd closed, so that a test that dies leaves
+// none behind. Returns the device's name, "" when none could be attached.
+std::string attachLoop(std::string const& image, int& loopFd);
+
 // Makes a file system of kind in image (created) and mounts it on directory
 // through a loop device that the kernel detaches by itself once unmounted.
 // Returns "" or why it failed.
