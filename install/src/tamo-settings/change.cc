@@ -99,11 +99,15 @@ void requireOperands(Arguments const& arguments, char const* form) {
 
 }  // namespace
 
+Change::Change(std::unique_ptr<WriterLock> lock, LoadedFile file)
+    : lock(std::move(lock)), file(std::move(file)), edit(this->file.body()) {}
+
 void Change::note(std::string const& key) {
   for (std::string const& known : keys)
     if (known == key)
       return;
   keys.push_back(key);
+  before.push_back(valueOf(intended(), key));
 }
 
 Change startChange(std::string const& name, ReadRules const& rules, Arguments const& arguments) {
@@ -118,17 +122,15 @@ Change startChange(std::string const& name, ReadRules const& rules,
     throw ToolError(EXIT_USAGE, "standard input cannot be edited (a file named - is ./-)");
   LoadedFile file = loadFile(name, rules, false, false, lock.get());
   requireClean(file, rules);
-  Context intended = newContext();
-  mergeInto(intended.get(), file.context.get());
-  TextEdit edit{std::string(file.body())};
-  return Change{std::move(lock), std::move(file), std::move(intended), std::move(edit), {}};
+  return Change(std::move(lock), std::move(file));
 }
 
 void editNotedKeys(Change& change) {
   KeyLines const keyLines = change.file.keyLines(change.keys);
-  for (std::string const& key : change.keys) {
-    std::optional<std::string> const before = valueOf(change.file.context.get(), key);
-    std::optional<std::string> const after = valueOf(change.intended.get(), key);
+  for (std::size_t i = 0; i < change.keys.size(); ++i) {
+    std::string const& key = change.keys[i];
+    std::optional<std::string> const& before = change.before[i];
+    std::optional<std::string> const after = valueOf(change.intended(), key);
     std::vector<int> const& lines = keyLines.at(key);
     if (before == after)
       continue;
@@ -146,18 +148,19 @@ void editNotedKeys(Change& change) {
 int finish(Change& change, ReadRules const& rules, OutputOptions const& options) {
   ChangeReport report;
   report.file = change.file.shownName;
-  for (std::string const& key : change.keys) {
-    report.keys.push_back(KeyChange{key, valueOf(change.file.context.get(), key),
-                                    valueOf(change.intended.get(), key)});
+  for (std::size_t i = 0; i < change.keys.size(); ++i) {
+    std::string const& key = change.keys[i];
+    report.keys.push_back(KeyChange{key, change.before[i], valueOf(change.intended(), key)});
   }
-  std::string const original = change.file.bytes.value_or("");
+  std::string_view const original =
+      change.file.bytes ? std::string_view(*change.file.bytes) : std::string_view();
   // A byte order mark stays where it was, in front of the edited lines.
-  std::string const edited = original.substr(0, change.file.signature) + change.edit.text();
+  std::string const edited = change.edit.text(original.substr(0, change.file.signature));
   if (edited != original) {
     requireReadableSize(change.file.shownName, edited);
     Context readBack = newContext();
     Import const import = importText(readBack.get(), edited, rules);
-    if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), change.intended.get()))
+    if (import.status != SETTINGS_NO_ERROR || !isEqual(readBack.get(), change.intended()))
       fileError(EXIT_INTERNAL, change.file.shownName,
                 "the edited text would not read back as intended; nothing written");
     report.textChanged = true;
@@ -190,7 +193,7 @@ int runSet(Arguments const& arguments) {
     mergeInto(entries.get(), entry.entry.get());
     change.note(entry.key);
   }
-  mergeInto(change.intended.get(), entries.get());
+  mergeInto(change.intended(), entries.get());
   editNotedKeys(change);
   return finish(change, rules, outputOptionsOf(arguments));
 }
@@ -204,9 +207,9 @@ int runUnset(Arguments const& arguments) {
     refuseIf(keyProblem(key), key);
     std::string const stored = rules.storedKey(key);
     change.note(stored);
-    if (!valueOf(change.intended.get(), stored))
+    if (!valueOf(change.intended(), stored))
       continue;
-    eraseKey(change.intended.get(), stored);
+    eraseKey(change.intended(), stored);
   }
   editNotedKeys(change);
   return finish(change, rules, outputOptionsOf(arguments));

@@ -5,6 +5,7 @@
 #define TAMO_SETTINGS_TOOL_CHANGE_H
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,24 @@
 
 namespace tamo_tool {
 
+// Made where it stays: the edit points into the file's bytes. The file's
+// context is changed in place into what the edited text must read as (a
+// copy of a large file's entries would cost more than reading it), so what
+// it held for each noted key is kept when the key is noted.
 struct Change {
+  Change(std::unique_ptr<WriterLock> lock, LoadedFile file);
+  Change(Change const&) = delete;
+  Change& operator=(Change const&) = delete;
+
   std::unique_ptr<WriterLock> lock;  // taken before the file is read
   LoadedFile file;
-  Context intended;               // what the edited text must read as
-  TextEdit edit;                  // over the file's body
-  std::vector<std::string> keys;  // stored keys, in the order first named
+  TextEdit edit;                                   // over the file's body
+  std::vector<std::string> keys;                   // stored keys, in the order first named
+  std::vector<std::optional<std::string>> before;  // the file's value of each
 
+  // What the edited text must read as; change it only after noting its keys.
+  settings_context_t* intended() const { return file.context.get(); }
+  // Notes key as changed, before intended is changed for it.
   void note(std::string const& key);
 };
 

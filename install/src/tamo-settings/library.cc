@@ -75,7 +75,7 @@ std::string ReadRules::storedKey(std::string const& key) const {
   return status == SETTINGS_NO_ERROR && keys.size() == 1 ? keys.front() : key;
 }
 
-Import importText(settings_context_t* context, std::string const& text, ReadRules const& rules) {
+Import importText(settings_context_t* context, std::string_view text, ReadRules const& rules) {
   Import result;
   result.status = api2().context_import_from_buffer(context, text.data(), text.size(),
                                                     rules.validator, rules.keyMapper, 0, 0);

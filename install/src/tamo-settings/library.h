@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamo_tool {
@@ -53,7 +54,7 @@ struct Import {
 // Imports text (all its bytes, as a file holding them is read) over
 // context's entries with the rules, every accepted line merged. Failures
 // other than refused lines and bad UTF-8 raise ToolError.
-Import importText(settings_context_t* context, std::string const& text, ReadRules const& rules);
+Import importText(settings_context_t* context, std::string_view text, ReadRules const& rules);
 
 using KeyLines = std::map<std::string, std::vector<int>>;
 // Every line of the last import that gave each of keys a value, in line

@@ -124,7 +124,8 @@ LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustEx
   // The library skips a leading byte order mark the same way.
   if (file.bytes && std::string_view(*file.bytes).substr(0, 3) == "\xEF\xBB\xBF")
     file.signature = 3;
-  file.import = importText(file.context.get(), file.bytes.value_or(""), rules);
+  file.import = importText(file.context.get(),
+                           file.bytes ? std::string_view(*file.bytes) : std::string_view(), rules);
   if (file.import.status == SETTINGS_BUFFER_ENCODING_ERROR)
     fileError(EXIT_REFUSED, name, "not UTF-8 text");
   addNulLines(file);

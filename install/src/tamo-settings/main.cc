@@ -92,9 +92,10 @@ int printOnly(char const* text) {
 // An edit holds a few copies of a file of up to 1 MiB at a time, each made
 // and freed in turn. By default each is mapped afresh and unmapped when
 // freed, so every copy pays a page fault per page; kept in the heap, the
-// freed pages serve the next copy.
+// freed pages serve the next copy. The threshold is glibc's largest on 32-bit
+// builds (a larger one is refused and would change nothing).
 static void keepFreedMemory() {
-  constexpr int kLargerThanAnyCopy = 64 << 20;
+  constexpr int kLargerThanAnyCopy = 16 << 20;
   mallopt(M_MMAP_THRESHOLD, kLargerThanAnyCopy);
   mallopt(M_TRIM_THRESHOLD, 2 * kLargerThanAnyCopy);
 }

@@ -56,7 +56,7 @@ int writeMerged(std::string const& name, settings_context_t* merged, ReadRules c
   std::vector<std::string> const keys = keysOf(merged);
   for (std::string const& key : keys)
     change.note(key);
-  mergeInto(change.intended.get(), merged);
+  mergeInto(change.intended(), merged);
   editNotedKeys(change);
   return finish(change, rules, options);
 }

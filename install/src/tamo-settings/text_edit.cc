@@ -1,6 +1,8 @@
 #include "text_edit.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace tamo_tool {
@@ -165,28 +167,73 @@ std::string withValue(std::string_view content, std::string const& value) {
   return std::string(content.substr(0, start)) + value + std::string(content.substr(end));
 }
 
-TextEdit::TextEdit(std::string text)
-    : original(std::make_unique<std::string const>(std::move(text))) {
-  std::string_view const all(*original);
-  // Most settings lines are a few dozen bytes long.
-  lines.reserve(all.size() / 24 + 1);
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t const end = all.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.push_back({all.substr(start), {}});
-      break;
-    }
-    std::size_t const endSize =
-        all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n' ? 2 : 1;
-    lines.push_back({all.substr(start, end - start), all.substr(end, endSize)});
-    start = end + endSize;
+namespace {
+
+// The start of the line after the one at start: past its first CR or LF,
+// and past the LF of a CR LF. nextCr and nextLf are where memchr found the
+// next of each (null: none is left), so each is searched for once per byte
+// of the text.
+std::size_t nextLineStart(std::string_view text, std::size_t start, char const*& nextCr,
+                          char const*& nextLf) {
+  char const* const from = text.data() + start;
+  char const* const last = text.data() + text.size();
+  if (nextCr != nullptr && nextCr < from)
+    nextCr = static_cast<char const*>(std::memchr(from, '\r', last - from));
+  if (nextLf != nullptr && nextLf < from)
+    nextLf = static_cast<char const*>(std::memchr(from, '\n', last - from));
+  char const* end = nextCr == nullptr   ? nextLf
+                    : nextLf == nullptr ? nextCr
+                                        : std::min(nextCr, nextLf);
+  if (end == nullptr)
+    return text.size();
+  if (*end == '\r' && end + 1 < last && end[1] == '\n')
+    ++end;
+  return static_cast<std::size_t>(end - text.data()) + 1;
+}
+
+}  // namespace
+
+TextEdit::TextEdit(std::string_view text) : original(text) {
+  if (text.size() >= UINT32_MAX)
+    throw std::length_error("text too large to edit");
+  // One line per LF, and one after the last: exact for most files, so the
+  // index is made without growing.
+  starts.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
+  char const* nextCr = nullptr;
+  char const* nextLf = nullptr;
+  if (!text.empty()) {
+    nextCr = static_cast<char const*>(std::memchr(text.data(), '\r', text.size()));
+    nextLf = static_cast<char const*>(std::memchr(text.data(), '\n', text.size()));
   }
-  ops.assign(lines.size(), Op::KEEP);
-  std::size_t const end = all.find_first_of("\r\n");
-  lineEnd = end == std::string_view::npos  ? "\n"
-            : all.substr(end, 2) == "\r\n" ? "\r\n"
-                                           : std::string(1, all[end]);
+  for (std::size_t start = 0; start < text.size();
+       start = nextLineStart(text, start, nextCr, nextLf))
+    starts.push_back(static_cast<std::uint32_t>(start));
+  starts.push_back(static_cast<std::uint32_t>(text.size()));
+  ops.assign(lineCount(), Op::KEEP);
+  std::size_t const end = text.find_first_of("\r\n");
+  lineEnd = end == std::string_view::npos   ? "\n"
+            : text.substr(end, 2) == "\r\n" ? "\r\n"
+                                            : std::string(1, text[end]);
+}
+
+std::string_view TextEdit::whole(std::size_t line) const {
+  return original.substr(starts[line], starts[line + 1] - starts[line]);
+}
+
+std::string_view TextEdit::end(std::size_t line) const {
+  std::string_view const text = whole(line);
+  if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
+    return text.substr(text.size() - 2);
+  if (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    return text.substr(text.size() - 1);
+  return {};
+}
+
+std::string_view TextEdit::content(std::size_t line) const {
+  if (line >= lineCount())
+    throw std::out_of_range("no such line");
+  std::string_view const text = whole(line);
+  return text.substr(0, text.size() - end(line).size());
 }
 
 void TextEdit::replace(std::size_t line, std::string content) {
@@ -205,42 +252,54 @@ void TextEdit::append(std::string content) {
 // Only the last line can lack an end; it gets one before anything is
 // added after it.
 std::string_view TextEdit::endOf(std::size_t line) const {
-  return lines[line].end.empty() && !appended.empty() ? std::string_view(lineEnd) : lines[line].end;
+  std::string_view const own = end(line);
+  return own.empty() && !appended.empty() ? std::string_view(lineEnd) : own;
 }
 
-std::string TextEdit::text() const {
+// Kept lines are copied in runs, not one by one.
+std::string TextEdit::text(std::string_view prefix) const {
   std::string result;
-  result.reserve(original->size() + 64 * (replacements.size() + appended.size()));
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  result.reserve(prefix.size() + original.size() + 64 * (replacements.size() + appended.size()));
+  result += prefix;
+  std::size_t runStart = 0;
+  auto flushRun = [&](std::size_t upTo) { result += original.substr(runStart, upTo - runStart); };
+  for (std::size_t i = 0; i < lineCount(); ++i) {
+    bool const lastNeedsEnd = i + 1 == lineCount() && end(i).empty() && !appended.empty();
+    if (ops[i] == Op::KEEP && !lastNeedsEnd)
+      continue;
+    flushRun(starts[i]);
+    runStart = starts[i + 1];
     if (ops[i] == Op::REMOVE)
       continue;
-    result += ops[i] == Op::KEEP ? lines[i].content : std::string_view(replacements.at(i));
+    result += ops[i] == Op::KEEP ? content(i) : std::string_view(replacements.at(i));
     result += endOf(i);
   }
-  for (std::string const& content : appended)
-    result += content + lineEnd;
+  flushRun(original.size());
+  for (std::string const& line : appended)
+    result += line + lineEnd;
   return result;
 }
 
 std::string TextEdit::diff(std::string const& name) const {
   std::vector<DiffLine> entries;
-  entries.reserve(lines.size() + appended.size() + replacements.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    View const& line = lines[i];
-    std::string_view const end = endOf(i);
-    if (ops[i] == Op::KEEP && end == line.end) {
-      entries.push_back({' ', line.content, line.end});
+  entries.reserve(lineCount() + appended.size() + replacements.size());
+  for (std::size_t i = 0; i < lineCount(); ++i) {
+    std::string_view const before = content(i);
+    std::string_view const ownEnd = end(i);
+    std::string_view const newEnd = endOf(i);
+    if (ops[i] == Op::KEEP && newEnd == ownEnd) {
+      entries.push_back({' ', before, ownEnd});
       continue;
     }
     std::string_view const after =
-        ops[i] == Op::REPLACE ? std::string_view(replacements.at(i)) : line.content;
-    if (ops[i] != Op::REMOVE && after == line.content && end == line.end) {
-      entries.push_back({' ', line.content, line.end});
+        ops[i] == Op::REPLACE ? std::string_view(replacements.at(i)) : before;
+    if (ops[i] != Op::REMOVE && after == before && newEnd == ownEnd) {
+      entries.push_back({' ', before, ownEnd});
       continue;
     }
-    entries.push_back({'-', line.content, line.end});
+    entries.push_back({'-', before, ownEnd});
     if (ops[i] != Op::REMOVE)
-      entries.push_back({'+', after, end});
+      entries.push_back({'+', after, newEnd});
   }
   for (std::string const& content : appended)
     entries.push_back({'+', content, lineEnd});

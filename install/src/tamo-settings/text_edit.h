@@ -4,8 +4,8 @@
 #define TAMO_SETTINGS_TOOL_TEXT_EDIT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,34 +27,36 @@ std::string joinLines(std::vector<Line> const& lines);
 std::string withValue(std::string_view content, std::string const& value);
 
 // Changes to an original text, applied only when asked for the result, so
-// that line numbers stay those of the original. The lines are views into
-// the text the edit keeps; only changed lines have texts of their own.
+// that line numbers stay those of the original. The edit does not copy the
+// text: it keeps where each line starts, and only changed lines have texts
+// of their own. The original must outlive the edit and stay where it is.
 class TextEdit {
  public:
-  explicit TextEdit(std::string original);
+  explicit TextEdit(std::string_view original);
 
+  std::size_t lineCount() const { return starts.size() - 1; }
   // The original content of line.
-  std::string_view content(std::size_t line) const { return lines.at(line).content; }
+  std::string_view content(std::size_t line) const;
   void replace(std::size_t line, std::string content);
   void remove(std::size_t line);
   // A new last line, ended as the text's first line end.
   void append(std::string content);
 
-  std::string text() const;
+  // The edited text, after prefix.
+  std::string text(std::string_view prefix = {}) const;
   std::string diff(std::string const& name) const;
 
  private:
-  struct View {
-    std::string_view content;
-    std::string_view end;
-  };
-  enum class Op { KEEP, REPLACE, REMOVE };
+  enum class Op : unsigned char { KEEP, REPLACE, REMOVE };
+  std::string_view whole(std::size_t line) const;
+  std::string_view end(std::size_t line) const;
   // The end a kept last line without one gets when lines are appended.
   std::string_view endOf(std::size_t line) const;
 
-  // On the heap, so that the views stay valid when the edit is moved.
-  std::unique_ptr<std::string const> original;
-  std::vector<View> lines;
+  std::string_view original;
+  // Where each line begins, and the end of the text last: four bytes a line
+  // where views would take thirty-two.
+  std::vector<std::uint32_t> starts;
   std::vector<Op> ops;
   std::map<std::size_t, std::string> replacements;
   std::vector<std::string> appended;

@@ -200,9 +200,37 @@ std::unique_ptr<IConfig> eraseKey(IConfig const& config, char const* key) {
 
 }  // namespace settings_impl
 
+namespace settings_impl {
+namespace {
+
+// The library's own configurations hold their keys in byte order already:
+// walked side by side, they are compared without a list of keys or a sort.
+bool isEqualOwn(IConfig const& a, EntryList const& ownA, IConfig const& b, EntryList const& ownB) {
+  if (ownA.size() != ownB.size())
+    return false;
+  if (!std::equal(ownA.begin(), ownA.end(), ownB.begin(),
+                  [](ConfigEntry const& x, ConfigEntry const& y) {
+                    return std::strcmp(x.key, y.key) == 0;
+                  }))
+    return false;
+  try {
+    return std::all_of(ownA.begin(), ownA.end(),
+                       [&](ConfigEntry const& entry) { return isEqualValue(a, b, entry.key); });
+  } catch (KeyNotFoundError const&) {
+    return false;
+  }
+}
+
+}  // namespace
+}  // namespace settings_impl
+
 bool operator==(settings_impl::IConfig const& a, settings_impl::IConfig const& b) {
   if (&a == &b)
     return true;
+  settings_impl::EntryList const* const ownA = settings_impl::ConfigBuilder::entriesOf(a);
+  settings_impl::EntryList const* const ownB = settings_impl::ConfigBuilder::entriesOf(b);
+  if (ownA != nullptr && ownB != nullptr)
+    return settings_impl::isEqualOwn(a, *ownA, b, *ownB);
   settings_impl::KeyList const keys = settings_impl::getSortedKeys(a);
   if (!settings_impl::isEqual(keys, settings_impl::getSortedKeys(b)))
     return false;

@@ -121,8 +121,13 @@ void Context::updateConfig(IConfigParser& parser, ConfigValidator const* validat
     throw settings::Exception(SETTINGS_INVALID_VALUE_ERROR);
 }
 
+// Only the source's entries are copied (it stays as it is); this context's
+// own are moved under them, as an import moves a parse's, instead of both
+// being copied into a third configuration.
 void Context::importFrom(Context const& source) {
-  replaceConfig(mergeConfigs(*config, *source.config));
+  std::unique_ptr<IConfig> copy = mergeConfigs(*ConfigBuilder::createEmptyConfig(), *source.config);
+  if (!ConfigBuilder::moveEntries(*config, *copy))
+    replaceConfig(mergeConfigs(*config, *source.config));
 }
 
 void Context::eraseKey(char const* key) {

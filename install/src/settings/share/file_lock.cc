@@ -108,7 +108,7 @@ TargetDirectory const& WriterLock::target() const {
   return *current;
 }
 
-void WriterLock::replace(std::string const& text) {
+void WriterLock::replace(std::string_view text) {
   replaceFileContents(target(), text);
   try {
     findAgain();

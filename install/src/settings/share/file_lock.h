@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "file_ops.h"
 #include "target_directory.h"
@@ -39,7 +40,7 @@ class WriterLock {
   // (304) once its directory no longer is the locked one.
   TargetDirectory const& target() const;
   // replaceFileContents on target(), after which the file is found afresh.
-  void replace(std::string const& text);
+  void replace(std::string_view text);
 
   // Unlocks; 0, or OPEN_FILE_ERROR (304) when the kernel reported a failure
   // to unlock (the lock is gone all the same once the descriptor closes,

@@ -52,7 +52,7 @@ std::string truncateUtf8(std::string const& text, std::size_t limit) {
   return text.substr(0, end);
 }
 
-bool writeAll(int fd, std::string const& text) {
+bool writeAll(int fd, std::string_view text) {
   char const* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
@@ -326,7 +326,7 @@ bool copyAttributes(int from, int to) {
   return true;
 }
 
-void writeStaged(StagingFile& staging, std::string const& text) {
+void writeStaged(StagingFile& staging, std::string_view text) {
   if (!writeAll(staging.fd(), text) || platform::fsync(staging.fd(), std::nothrow) != 0)
     fail(SETTINGS_WRITE_FILE_ERROR);
 }
@@ -367,7 +367,7 @@ struct Existing {
 
 // After the rename the new text is in place: a failure from then on is
 // WRITE_FILE_ERROR with the new text in the file, not yet safe from a power cut.
-Replacement replaceByRename(Existing const& existing, std::string const& text, bool allowUnnamed) {
+Replacement replaceByRename(Existing const& existing, std::string_view text, bool allowUnnamed) {
   TargetDirectory const& target = existing.target;
   std::unique_ptr<StagingFile> staging = createStagingFile(target, allowUnnamed);
   if (!staging)
@@ -406,7 +406,7 @@ Replacement replaceByRename(Existing const& existing, std::string const& text, b
 // is touched; then one write, the truncate and the sync. A file system that
 // cannot reserve space goes straight to the write. The descriptor is fresh,
 // so the text goes to the start of the file.
-void rewriteInPlace(Existing& existing, std::string const& text) {
+void rewriteInPlace(Existing& existing, std::string_view text) {
   int fd = existing.file.get();
   off_t const size = static_cast<off_t>(text.size());
   if (platform::reserveSpace(fd, size, std::nothrow) != 0 && errno != EOPNOTSUPP)
@@ -418,7 +418,7 @@ void rewriteInPlace(Existing& existing, std::string const& text) {
 
 }  // namespace
 
-void replaceFileContents(TargetDirectory const& target, std::string const& text) {
+void replaceFileContents(TargetDirectory const& target, std::string_view text) {
   Existing existing{target, target.exists() ? target.openForWriting() : IoHandle(-1)};
   if (target.exists() && isMountPoint(existing.file.get(), target))
     return rewriteInPlace(existing, text);
@@ -429,7 +429,7 @@ void replaceFileContents(TargetDirectory const& target, std::string const& text)
     rewriteInPlace(existing, text);
 }
 
-void replaceFileContents(Filename const& file, std::string const& text) {
+void replaceFileContents(Filename const& file, std::string_view text) {
   replaceFileContents(TargetDirectory::resolve(file.getPath(), TargetDirectory::Parents::MustExist),
                       text);
 }

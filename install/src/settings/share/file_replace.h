@@ -4,6 +4,7 @@
 #define TAMO_SETTINGS_SHARE_FILE_REPLACE_H
 
 #include <string>
+#include <string_view>
 
 #include "filename.h"
 #include "target_directory.h"
@@ -46,12 +47,12 @@ namespace settings_impl {
 // sync, 306 on any failure, after which the file may hold the new text
 // followed by the end of the old one. A new file that cannot be created
 // raises 304. No descriptor but target's stays open, whatever the outcome.
-void replaceFileContents(TargetDirectory const& target, std::string const& text);
+void replaceFileContents(TargetDirectory const& target, std::string_view text);
 
 // Resolves the canonical name as TargetDirectory::resolve does (its parent
 // must exist; links followed only where their owners may steer the caller,
 // a link itself staying a link) and replaces the file's contents as above.
-void replaceFileContents(Filename const& file, std::string const& text);
+void replaceFileContents(Filename const& file, std::string_view text);
 
 }  // namespace settings_impl
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "parser.h"
 
@@ -43,15 +44,6 @@ class KeyLineFinder : public IConfigParserCallback {
   OnLine onLine;
 };
 
-template <typename OnLine>
-void findKeyLines(std::string const& text, bool keysWithoutValues,
-                  std::vector<settings_refused_line_t> const& refused,
-                  std::vector<std::pair<std::int32_t, std::string>> const& storedKeys,
-                  OnLine onLine) {
-  KeyLineFinder<OnLine> finder(refused, storedKeys, onLine);
-  parseLines(text, finder, false, keysWithoutValues);
-}
-
 }  // namespace
 
 void ImportRecord::clear() noexcept {
@@ -83,38 +75,41 @@ void ImportRecord::forgetKeyLines() noexcept {
   text.clear();
   storedKeys.clear();
   keyLinesFound = false;
+  keyLinesLost = false;
   keyLines.clear();
-  keyLineText.clear();
 }
 
-bool ImportRecord::findKeyLine(char const* key, int& line) const {
-  if (!keptText)
-    return false;
-  int found = -1;
-  findKeyLines(text, keysWithoutValues, refused, storedKeys, [&](int at, char const* stored) {
-    if (std::strcmp(stored, key) == 0)
-      found = at;
+bool ImportRecord::findKeyLine(char const* key, int& line) {
+  std::vector<settings_key_line_t> const& lines = getKeyLines();
+  // The last line of a key gave it its value.
+  auto const found = std::find_if(lines.rbegin(), lines.rend(), [&](settings_key_line_t const& at) {
+    return std::strcmp(at.key, key) == 0;
   });
-  if (found < 0)
+  if (found == lines.rend())
     return false;
-  line = found;
+  line = found->line;
   return true;
 }
 
 std::vector<settings_key_line_t> const& ImportRecord::getKeyLines() {
+  // The text was cut up by a parse that failed: the lines cannot be told.
+  if (keyLinesLost)
+    throw std::bad_alloc();
   if (keyLinesFound || !keptText)
     return keyLines;
-  // The keys point where the parse ended them, in a copy of the text kept
-  // for them, or into storedKeys for mapped keys: no key is copied.
+  // The keys point where the parse ended them in the kept text, which is
+  // parsed in place once and not needed as it was afterwards, or into
+  // storedKeys for mapped keys: no key is copied.
   try {
-    keyLineText = text;
+    // At most a key line per LF and one more: the list is made without growing.
+    keyLines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     KeyLineFinder finder(refused, storedKeys, [&](int at, char const* stored) {
       keyLines.push_back(settings_key_line_t{at, stored});
     });
-    parseLinesInPlace(&keyLineText[0], keyLineText.size(), finder, false, keysWithoutValues);
+    parseLinesInPlace(&text[0], text.size(), finder, false, keysWithoutValues);
   } catch (...) {
-    keyLines.clear();
-    keyLineText.clear();
+    forgetKeyLines();
+    keyLinesLost = true;
     throw;
   }
   keyLinesFound = true;

@@ -37,7 +37,7 @@ class ImportRecord {
   // After a parse that merged nothing.
   void forgetKeyLines() noexcept;
   // False when the last import gave key nothing.
-  bool findKeyLine(char const* key, int& line) const;
+  bool findKeyLine(char const* key, int& line);
   // Every accepted line of the last import that gave a key a value, in line
   // order, with the key as stored; empty when the import merged nothing.
   // Found by one parse of the kept text at the first call after an import;
@@ -49,15 +49,16 @@ class ImportRecord {
   std::vector<settings_refused_line_t> refused;
   // A deque, so that growing it never moves a text that refused points into.
   std::deque<std::string> messages;
-  // Key lines are found when asked for, by parsing the kept text again: an
-  // import pays one copy of its text, not an entry per key.
+  // Key lines are found when asked for, by parsing the kept text again (in
+  // place: keyLines' keys point into it): an import pays one copy of its
+  // text, not an entry per key.
   bool keptText = false;
   bool keysWithoutValues = false;
   std::string text;
   std::vector<std::pair<std::int32_t, std::string>> storedKeys;  // in line order
   bool keyLinesFound = false;
+  bool keyLinesLost = false;
   std::vector<settings_key_line_t> keyLines;
-  std::string keyLineText;  // a parsed copy of text that keyLines' keys point into
 };
 
 // Passes every call on to inner and notes in record the kind of each refused

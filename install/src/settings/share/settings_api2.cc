@@ -63,7 +63,7 @@ int settings_replace_file_contents(char const* fileName, char const* text, size_
     settings_impl::Filename const name(fileName);
     if (name.getPath().find('\\') != std::string::npos)
       throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-    std::string const contents = size != 0 ? std::string(text, size) : std::string();
+    std::string_view const contents(size != 0 ? text : "", size);
     settings_impl::replaceFileContents(
         settings_impl::TargetDirectory::resolve(name.getPath(),
                                                 settings_impl::TargetDirectory::Parents::MustExist),

@@ -64,8 +64,7 @@ int settings_locked_file_replace(settings_lock_t* lock, char const* text, size_t
   if (anyNull(lock) || (text == nullptr && size != 0))
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
-    std::string const contents = size != 0 ? std::string(text, size) : std::string();
-    lock->lock.replace(contents);
+    lock->lock.replace(std::string_view(size != 0 ? text : "", size));
   });
 }
 
