@@ -99,7 +99,7 @@ KeyLines keyLinesOf(settings_context_t* context, std::vector<std::string> const&
   for (std::string const& key : keys)
     byKey[key];
   for (int i = 0; i < count; ++i) {
-    auto const wanted = byKey.find(lines[i].key);
+    auto const wanted = byKey.find(std::string_view(lines[i].key));
     if (wanted != byKey.end())
       wanted->second.push_back(lines[i].line);
   }

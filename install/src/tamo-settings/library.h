@@ -4,6 +4,7 @@
 
 #include <tamo/settings.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,7 +57,7 @@ struct Import {
 // other than refused lines and bad UTF-8 raise ToolError.
 Import importText(settings_context_t* context, std::string_view text, ReadRules const& rules);
 
-using KeyLines = std::map<std::string, std::vector<int>>;
+using KeyLines = std::map<std::string, std::vector<int>, std::less<>>;
 // Every line of the last import that gave each of keys a value, in line
 // order; found in one pass over the text.
 KeyLines keyLinesOf(settings_context_t* context, std::vector<std::string> const& keys);

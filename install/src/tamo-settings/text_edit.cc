@@ -198,7 +198,10 @@ TextEdit::TextEdit(std::string_view text) : original(text) {
     throw std::length_error("text too large to edit");
   // One line per LF, and one after the last: exact for most files, so the
   // index is made without growing.
-  starts.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 2);
+  std::size_t lines = 1;
+  for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
+    ++lines;
+  starts.reserve(lines + 1);
   char const* nextCr = nullptr;
   char const* nextLf = nullptr;
   if (!text.empty()) {

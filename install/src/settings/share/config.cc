@@ -140,7 +140,9 @@ ConfigBuilder::ConfigBuilder(CursorFormatter cursorFormatter, ConfigValidator co
 
 ConfigBuilder::~ConfigBuilder() = default;
 
-char* ConfigBuilder::adoptText(std::unique_ptr<char[]> text, std::size_t size) {
+char* ConfigBuilder::adoptText(std::unique_ptr<char[]> text, std::size_t size,
+                               std::size_t expectedEntries) {
+  values.reserve(values.size() + expectedEntries);
   return values.adopt(std::move(text), size);
 }
 

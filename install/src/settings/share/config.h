@@ -139,8 +139,9 @@ class ConfigBuilder : public IConfigParserCallback {
   EntryList& getValues() { return values; }
   // Takes the text about to be parsed (size bytes and a NUL) as the store of
   // the configuration being built and returns it for parsing in place: keys
-  // and values the parser cuts from it are then kept without a copy.
-  char* adoptText(std::unique_ptr<char[]> text, std::size_t size);
+  // and values the parser cuts from it are then kept without a copy. Room is
+  // made for expectedEntries more entries at once, which growing would copy.
+  char* adoptText(std::unique_ptr<char[]> text, std::size_t size, std::size_t expectedEntries);
 
   // A new configuration that takes over every entry of values, put in key
   // order (of repeated keys the last added wins); values is left empty. On

@@ -213,9 +213,15 @@ bool isEqualOwn(IConfig const& a, EntryList const& ownA, IConfig const& b, Entry
                     return std::strcmp(x.key, y.key) == 0;
                   }))
     return false;
+  ConfigEntry const* other = ownB.begin();
   try {
-    return std::all_of(ownA.begin(), ownA.end(),
-                       [&](ConfigEntry const& entry) { return isEqualValue(a, b, entry.key); });
+    return std::all_of(ownA.begin(), ownA.end(), [&](ConfigEntry const& entry) {
+      ConfigEntry const& counterpart = *other++;
+      // Two untyped texts, the common case, need no lookup.
+      if (entry.text != nullptr && counterpart.text != nullptr)
+        return std::strcmp(entry.text, counterpart.text) == 0;
+      return isEqualValue(a, b, entry.key);
+    });
   } catch (KeyNotFoundError const&) {
     return false;
   }

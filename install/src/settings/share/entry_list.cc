@@ -162,13 +162,7 @@ EntryList::~EntryList() {
   deleteValues();
 }
 
-// Room for an entry per line: the vector is made once instead of growing by
-// copies, each of which touches fresh memory. Pages of room that comment and
-// blank lines leave unused are never touched.
 char* EntryList::adopt(std::unique_ptr<char[]> text, std::size_t size) {
-  std::size_t const lines =
-      static_cast<std::size_t>(std::count(text.get(), text.get() + size, '\n')) + 1;
-  entries.reserve(entries.size() + lines);
   blocks.push_back(std::move(text));
   blockBytes += size + 1;
   char* const adopted = blocks.back().get();

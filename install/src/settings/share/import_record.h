@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,44 +31,40 @@ class ImportRecord {
   // In line order; the messages live as long as the record is not cleared.
   std::vector<settings_refused_line_t> const& getRefused() const { return refused; }
 
-  // The text about to be parsed (size bytes), and how it is parsed.
-  void keepText(char const* text, std::size_t size, bool allowKeysWithoutValues);
-  // A key stored under another name than the line's text gave it.
-  void addStoredKey(int line, char const* key);
-  // After a parse that merged nothing.
+  // Room for count key lines, made before an import adds them.
+  void expectKeyLines(std::size_t count);
+  // line gave storedKey (copied) its value.
+  void addKeyLine(int line, char const* storedKey);
+  // After a parse that merged nothing; the memory is given back.
   void forgetKeyLines() noexcept;
   // False when the last import gave key nothing.
-  bool findKeyLine(char const* key, int& line);
+  bool findKeyLine(char const* key, int& line) const;
   // Every accepted line of the last import that gave a key a value, in line
   // order, with the key as stored; empty when the import merged nothing.
-  // Found by one parse of the kept text at the first call after an import;
-  // valid until the record is cleared.
-  std::vector<settings_key_line_t> const& getKeyLines();
+  // Valid until the record is cleared.
+  std::vector<settings_key_line_t> const& getKeyLines() const { return keyLines; }
 
  private:
+  char const* keepKey(char const* key);
+
   int pendingKind = 0;
   std::vector<settings_refused_line_t> refused;
   // A deque, so that growing it never moves a text that refused points into.
   std::deque<std::string> messages;
-  // Key lines are found when asked for, by parsing the kept text again (in
-  // place: keyLines' keys point into it): an import pays one copy of its
-  // text, not an entry per key.
-  bool keptText = false;
-  bool keysWithoutValues = false;
-  std::string text;
-  std::vector<std::pair<std::int32_t, std::string>> storedKeys;  // in line order
-  bool keyLinesFound = false;
-  bool keyLinesLost = false;
+  // Recorded while the import parses: a line and a copy of its stored key
+  // cost less than keeping the whole text to parse again when asked.
   std::vector<settings_key_line_t> keyLines;
+  // The keys' copies, in blocks that never move once made.
+  std::vector<std::unique_ptr<char[]>> keyBlocks;
+  char* spare = nullptr;
+  std::size_t spareSize = 0;
 };
 
 // Passes every call on to inner and notes in record the kind of each refused
-// line and, when keys are mapped, each key that inner stored under a name of
-// its own.
+// line and each accepted line with the key inner stored for it.
 class RecordingCallback : public IConfigParserCallback {
  public:
-  RecordingCallback(ConfigBuilder& inner, ImportRecord& record, bool keysMapped)
-      : inner(inner), record(record), keysMapped(keysMapped) {}
+  RecordingCallback(ConfigBuilder& inner, ImportRecord& record) : inner(inner), record(record) {}
 
   bool onComment(IParserCursor const& cursor, char const* text) override;
   int onValue(IParserCursor const& cursor, char const* key, char const* value) override;
@@ -76,7 +73,6 @@ class RecordingCallback : public IConfigParserCallback {
  private:
   ConfigBuilder& inner;
   ImportRecord& record;
-  bool keysMapped;
 };
 
 }  // namespace settings_impl

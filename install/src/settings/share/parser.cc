@@ -389,6 +389,22 @@ void PlainTextFileConfigParser::setAllowKeysWithoutValues(bool allow) {
   allowKeysWithoutValues = allow;
 }
 
+namespace {
+
+// At most the lines a text holds: one per LF and one after the last.
+std::size_t countLines(char const* text, std::size_t size) {
+  std::size_t count = 1;
+  char const* const end = text + size;
+  for (char const* at = text; at != end; ++at, ++count) {
+    at = static_cast<char const*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (at == nullptr)
+      break;
+  }
+  return count;
+}
+
+}  // namespace
+
 // The settings are copied for the run, so a listener that changes them
 // affects only later parses.
 // The text read becomes the store of the new configuration.
@@ -398,14 +414,15 @@ IConfig* PlainTextFileConfigParser::parse() {
   ParserErrorCounter counter(errorListener);
   ConfigBuilder builder(formatCursor, validator, keyMapper, &counter);
   std::size_t size = text.size;
-  char* adopted = builder.adoptText(std::move(text.data), size);
+  std::size_t const lines = countLines(text.data.get(), size);
+  char* adopted = builder.adoptText(std::move(text.data), size, lines);
   if (startsWithByteOrderMark(std::string_view(adopted, size))) {
     adopted += kByteOrderMark.size();
     size -= kByteOrderMark.size();
   }
   if (importRecord != nullptr) {
-    importRecord->keepText(adopted, size, allowKeysWithoutValues);
-    RecordingCallback recording(builder, *importRecord, keyMapper != nullptr);
+    importRecord->expectKeyLines(lines);
+    RecordingCallback recording(builder, *importRecord);
     parseLinesInPlace(adopted, size, recording, runFailFast, allowKeysWithoutValues);
   } else {
     parseLinesInPlace(adopted, size, builder, runFailFast, allowKeysWithoutValues);
