@@ -7,8 +7,10 @@ namespace settings_impl {
 
 namespace {
 
-// Keys are copied into blocks of this size (or of one key, when longer).
-constexpr std::size_t kKeyBlock = std::size_t{64} << 10;
+// Keys are copied into blocks that grow with the record, so that a small
+// import stays small (a block is never smaller than the key it takes).
+constexpr std::size_t kSmallestKeyBlock = 256;
+constexpr std::size_t kLargestKeyBlock = std::size_t{64} << 10;
 
 }  // namespace
 
@@ -33,7 +35,9 @@ void ImportRecord::expectKeyLines(std::size_t count) {
 char const* ImportRecord::keepKey(char const* key) {
   std::size_t const size = std::strlen(key) + 1;
   if (spareSize < size) {
-    std::size_t const blockSize = std::max(kKeyBlock, size);
+    std::size_t const grown =
+        std::min(kSmallestKeyBlock << std::min<std::size_t>(keyBlocks.size(), 8), kLargestKeyBlock);
+    std::size_t const blockSize = std::max(grown, size);
     keyBlocks.push_back(std::unique_ptr<char[]>(new char[blockSize]));
     spare = keyBlocks.back().get();
     spareSize = blockSize;

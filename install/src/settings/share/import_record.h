@@ -6,11 +6,9 @@
 #include <tamo/settings.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "config.h"
