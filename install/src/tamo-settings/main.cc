@@ -114,6 +114,7 @@ static void keepFreedMemory() {
 static void offerHugePagesToLargeEdits() {
   constexpr std::uintptr_t kHugePage = 2 << 20;
   constexpr std::uintptr_t kSmallCommandHeap = 64 << 10;
+  // Below the mmap threshold, so that it is taken from the heap and stays.
   constexpr std::size_t kHeap = kLargerThanAnyCopy - (64 << 10);
   void* const block = std::malloc(kHeap);
   if (block == nullptr)
