@@ -1,6 +1,7 @@
 // tamo-settings as a shell user runs it, beside git config --file and
 // crudini on the same files: one key set, 100 keys set in one call, one key
-// unset, on files of 1 KiB, 64 KiB, 512 KiB and 1 MiB. Every case runs
+// unset (and, for the tool alone, 100 keys unset in one call), on files of
+// 1 KiB, 64 KiB, 512 KiB and 1 MiB. Every case runs
 // whole processes. The files live on tmpfs where there is one (/dev/shm),
 // where a sync costs nothing: git does not sync its config file, the
 // library's replacement does. Ends with the targets and this run's ratios.
@@ -178,33 +179,37 @@ void setKeys(Peer peer, std::string const& file, std::vector<std::string> const&
   }
 }
 
-void unsetKey(Peer peer, std::string const& file, std::string const& key) {
-  if (peer == Peer::TAMO)
-    run({TAMO_SETTINGS_PATH, "unset", file, key});
-  else if (peer == Peer::GIT)
-    run({"git", "config", "--file", file, "--unset", "s." + key});
-  else
-    run({"crudini", "--del", file, "s", key});
+// The tool unsets all keys in one call; its peers run for one key only.
+void unsetKeys(Peer peer, std::string const& file, std::vector<std::string> const& keys) {
+  if (peer == Peer::TAMO) {
+    std::vector<std::string> argv = {TAMO_SETTINGS_PATH, "unset", file};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    run(argv);
+  } else if (peer == Peer::GIT) {
+    run({"git", "config", "--file", file, "--unset", "s." + keys[0]});
+  } else {
+    run({"crudini", "--del", file, "s", keys[0]});
+  }
 }
 
-enum class Operation { SET_ONE, SET_MANY, UNSET_ONE };
+enum class Operation { SET_ONE, SET_MANY, UNSET_ONE, UNSET_MANY };
 
 void toolCase(benchmark::State& state, Peer peer, std::size_t size, Operation operation) {
   int const p = static_cast<int>(peer);
   std::string const& path = files().path[p][size];
   Input const& input = files().input[p][size];
   std::string const scratch = path + ".batch";
-  std::vector<std::string> const keys =
-      keysToChange(input.keys, operation == Operation::SET_MANY ? kKeysPerCall : 1);
+  bool const many = operation == Operation::SET_MANY || operation == Operation::UNSET_MANY;
+  std::vector<std::string> const keys = keysToChange(input.keys, many ? kKeysPerCall : 1);
   try {
     writeWholeFile(path, input.text);
     bool flip = false;
     for (auto _ : state) {
-      if (operation == Operation::UNSET_ONE) {
+      if (operation == Operation::UNSET_ONE || operation == Operation::UNSET_MANY) {
         state.PauseTiming();
         writeWholeFile(path, input.text);
         state.ResumeTiming();
-        unsetKey(peer, path, keys[0]);
+        unsetKeys(peer, path, keys);
       } else {
         // Each iteration changes the values, so each one writes.
         flip = !flip;
@@ -309,7 +314,8 @@ void registerCases() {
   };
   Named const operations[] = {{"set1", Operation::SET_ONE},
                               {"set100", Operation::SET_MANY},
-                              {"unset1", Operation::UNSET_ONE}};
+                              {"unset1", Operation::UNSET_ONE},
+                              {"unset100", Operation::UNSET_MANY}};
   for (std::size_t size = 0; size < 4; ++size) {
     benchmark::RegisterBenchmark(("import/" + std::string(kSizes[size].label)).c_str(), importCase,
                                  size)
@@ -326,11 +332,15 @@ void registerCases() {
       // The half-size file is there for the doubling target only.
       if (peer != Peer::TAMO && size == 2)
         continue;
-      for (Named const& operation : operations)
+      for (Named const& operation : operations) {
+        // Its peers would unset the 100 keys in 100 calls, as they set them.
+        if (peer != Peer::TAMO && operation.operation == Operation::UNSET_MANY)
+          continue;
         benchmark::RegisterBenchmark(caseName(operation.name, peer, size).c_str(), toolCase, peer,
                                      size, operation.operation)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+      }
     }
   }
 }
@@ -352,6 +362,8 @@ void printTargets(Medians const& medians) {
     std::string const label = kSizes[size].label;
     ratios.push_back({"100 keys in one call / one key, " + label, "tamo/set100/" + label,
                       "tamo/set1/" + label, 2});
+    ratios.push_back({"100 keys unset in one call / one key, " + label, "tamo/unset100/" + label,
+                      "tamo/unset1/" + label, 0});
   }
   for (char const* operation : {"set1", "set100", "unset1"}) {
     ratios.push_back({std::string(operation) + ": 1 MiB / 512 KiB",

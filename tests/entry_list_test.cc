@@ -109,6 +109,21 @@ TEST(EntryListTest, FindsOnlyExactKeysOfAnOrderedList) {
     EXPECT_EQ(nullptr, list.find(absent)) << absent;
 }
 
+// Under the address sanitizer this also shows that the erased value object
+// is freed.
+TEST(EntryListTest, ErasesOneKeyInPlace) {
+  EntryList list;
+  for (char const* line : {"c=3", "a=1", "b:int", "d"})
+    addLine(list, line);
+  list.order();
+  EXPECT_TRUE(list.eraseOne("b"));
+  EXPECT_TRUE(list.eraseOne("d"));
+  EXPECT_FALSE(list.eraseOne("b"));
+  EXPECT_FALSE(list.eraseOne("A"));
+  EXPECT_EQ((Lines{"a=1", "c=3"}), contentsOf(list));
+  EXPECT_STREQ("3", list.find("c")->text);
+}
+
 // A context that imports the same text again and again must not keep every
 // text it ever read: the blocks are compacted, and the values stay right.
 TEST(EntryListTest, RepeatedTakingKeepsValuesAndBoundsTheBlocks) {

@@ -32,6 +32,8 @@ class Config : public IConfig {
 
   // Moves source's entries in; see ConfigBuilder::moveEntries.
   bool takeEntries(Config& source) noexcept;
+  // See ConfigBuilder::eraseEntry.
+  bool eraseEntry(char const* key) noexcept;
 
   EntryList values;
 
@@ -85,6 +87,11 @@ bool Config::takeEntries(Config& source) noexcept {
   lastFound = nullptr;
   source.lastFound = nullptr;
   return true;
+}
+
+bool Config::eraseEntry(char const* key) noexcept {
+  lastFound = nullptr;
+  return values.eraseOne(key);
 }
 
 ConfigEntry const& Config::entryOf(char const* key) const {
@@ -225,6 +232,11 @@ bool ConfigBuilder::moveEntries(IConfig& target, IConfig& source) noexcept {
   if (to == nullptr || from == nullptr || to == from)
     return false;
   return to->takeEntries(*from);
+}
+
+bool ConfigBuilder::eraseEntry(IConfig& config, char const* key) noexcept {
+  auto* const own = dynamic_cast<Config*>(&config);
+  return own != nullptr && key != nullptr && own->eraseEntry(key);
 }
 
 EntryList const* ConfigBuilder::entriesOf(IConfig const& config) noexcept {

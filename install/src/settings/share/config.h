@@ -155,6 +155,12 @@ class ConfigBuilder : public IConfigParserCallback {
   // nothing changed, unless both are distinct configurations made here and
   // memory for the merged entries could be had.
   static bool moveEntries(IConfig& target, IConfig& source) noexcept;
+  // Removes key's entry from a configuration made here, in place: what
+  // eraseKey(config, key) would hold, without copying the other entries.
+  // Pointers to that entry's key and value become invalid. False, and
+  // nothing changed, for any other implementation of IConfig, a null key or
+  // a key the configuration does not hold.
+  static bool eraseEntry(IConfig& config, char const* key) noexcept;
   // The entries of a configuration made here, in key order, for walking keys
   // and values together; valid and unchanged while the configuration lives.
   // Null for any other implementation of IConfig.

@@ -130,8 +130,13 @@ void Context::importFrom(Context const& source) {
     replaceConfig(mergeConfigs(*config, *source.config));
 }
 
+// The configuration is this context's alone, so the key is taken out of it
+// in place: erasing keys one at a time from a large configuration would
+// otherwise copy it once per key. The copying erase remains for
+// configurations of another kind and reports a key that is not there.
 void Context::eraseKey(char const* key) {
-  replaceConfig(settings_impl::eraseKey(*config, key));
+  if (!ConfigBuilder::eraseEntry(*config, key))
+    replaceConfig(settings_impl::eraseKey(*config, key));
 }
 
 void Context::exportToFile(char const* fileName) const {

@@ -273,6 +273,16 @@ void EntryList::erase(std::vector<char const*> const& keys) {
   entries.resize(kept);
 }
 
+bool EntryList::eraseOne(char const* key) noexcept {
+  ConfigEntry const* const found = find(key);
+  if (found == nullptr)
+    return false;
+  auto const at = entries.begin() + (found - entries.data());
+  delete at->value;
+  entries.erase(at);
+  return true;
+}
+
 void EntryList::swap(EntryList& other) noexcept {
   entries.swap(other.entries);
   blocks.swap(other.blocks);

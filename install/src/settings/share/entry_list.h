@@ -65,6 +65,10 @@ class EntryList {
   ConfigEntry const* find(char const* key) const;
   // Removes the entries of the given keys from an ordered list.
   void erase(std::vector<char const*> const& keys);
+  // Removes the entry of key from an ordered list, in place; its texts stay
+  // in their block until the list is destroyed or compacted. False, and
+  // nothing changed, when the list holds no such key.
+  bool eraseOne(char const* key) noexcept;
 
   void swap(EntryList& other) noexcept;
   // Moves every entry and block of the ordered source into this ordered list,
