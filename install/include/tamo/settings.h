@@ -484,6 +484,114 @@ TAMO_SETTINGS_EXPORT int context_import_from_locked_file(
 TAMO_SETTINGS_EXPORT int context_export_to_locked_file(
     settings_context_t* context, settings_lock_t* lock) TAMO_SETTINGS_NOEXCEPT;
 
+/* The fourth table: files read, replaced and locked under the ownership
+ * rule, each failure with a report of what was seen.
+ *
+ * The ownership rule, which every function of every table that opens,
+ * reads, creates, locks or replaces a file follows: a name is followed one
+ * component at a time through directory descriptors, links included, and
+ * each step is judged by the owner of where it comes from. From a directory
+ * or link owned by a user who is neither root nor the caller (the effective
+ * uid), a step may reach only that user's own objects: directories, links,
+ * the final file, "..", and the root directory an absolute link text
+ * restarts from. Steps from what root or the caller owns are free. Who owns
+ * a link never vouches for it; the chain it was reached through does. The
+ * rule holds whatever the kernel's fs.protected_* settings say. Besides, a
+ * file in a sticky directory that others than its owner may write (world or
+ * group) is not written unless it belongs to the caller or to the
+ * directory's owner, and no directory is made where the rule would refuse
+ * the step into it. A refusal is SETTINGS_OPEN_FILE_ERROR, and nothing of
+ * the refused file is read, created or changed. A name holding a backslash
+ * is SETTINGS_INVALID_FILENAME_ERROR in every table. */
+
+/* Why a file operation failed (settings_file_report_t.reason). */
+enum {
+  SETTINGS_PATH_NO_REASON = 0,      /* the status says all */
+  SETTINGS_PATH_STEERED = 1,        /* a step from another user's directory or link
+                                       reached what is not that user's */
+  SETTINGS_PATH_PLANTED = 2,        /* another user's file in a sticky directory
+                                       others may write: not written */
+  SETTINGS_PATH_NOT_REGULAR = 3,    /* the name ends in something other than a
+                                       regular file */
+  SETTINGS_PATH_NOT_DIRECTORY = 4,  /* a component on the way is not a directory */
+  SETTINGS_PATH_MISSING = 5,        /* a directory on the way does not exist */
+  SETTINGS_PATH_DANGLING = 6,       /* the name ends in a link to nothing; nothing
+                                       is created where a link points */
+  SETTINGS_PATH_TOO_MANY_LINKS = 7, /* more than 40 links on the way, or a loop */
+  SETTINGS_PATH_SYSTEM = 8,         /* a system call failed: systemError says why */
+  SETTINGS_PATH_BUSY = 9,           /* another process's lease on the file outlasted
+                                       the wait */
+  SETTINGS_PATH_REPLACED = 10       /* the name came to stand for another file
+                                       while it was in use */
+};
+
+/* What a file holds after a failed replacement (settings_file_report_t.fileState). */
+enum {
+  SETTINGS_FILE_UNTOUCHED = 0,     /* as it was, or still absent: nothing was written */
+  SETTINGS_FILE_NEW_UNSYNCED = 1,  /* the new text, whole, not yet safe from a power cut */
+  SETTINGS_FILE_MAY_BE_CHANGED = 2 /* an in-place rewrite failed: the new text, or the
+                                      new text followed by the end of the old one */
+};
+
+typedef struct settings_file_report_t {
+  int reason;         /* SETTINGS_PATH_* */
+  int component;      /* from 1: the component of the name at which the walk stopped
+                         (a component met in a link's text counts as the one whose
+                         link led there); 0 when the failure is not on the way */
+  long long owner;    /* for SETTINGS_PATH_STEERED, the uid whose directory or link
+                         the refused step came from; for SETTINGS_PATH_PLANTED, the
+                         planted file's owner; -1 otherwise */
+  int systemError;    /* the errno of the call that failed, or 0 */
+  int fileState;      /* SETTINGS_FILE_* */
+} settings_file_report_t;
+
+typedef struct settings_api4_t {
+  int (*settings_file_read)(char const* fileName, int waitMilliseconds, char** text,
+                            size_t* size, settings_file_report_t* report);
+  void (*settings_text_free)(char* text);
+  int (*settings_file_replace)(char const* fileName, char const* text, size_t size,
+                               settings_file_report_t* report);
+  int (*settings_file_lock)(char const* fileName, int waitMilliseconds,
+                            settings_lock_t** lock, settings_file_report_t* report);
+  int (*settings_lock_last_report)(settings_lock_t* lock, settings_file_report_t* report);
+} settings_api4_t;
+
+/* Fills *api with the functions of the fourth table; NULL is ignored. */
+TAMO_SETTINGS_EXPORT void settings_api4_get(settings_api4_t* api) TAMO_SETTINGS_NOEXCEPT;
+
+/* In every function below, report may be NULL; when it is not, it is
+ * written whatever the result (all zero but owner -1 on success). */
+
+/* *text, *size: the whole file (at most 1,048,575 bytes, else
+ * SETTINGS_FILE_TOO_BIG_ERROR), NUL-terminated, for the caller to free with
+ * settings_text_free. A file that does not exist, or a name ending in a
+ * link to nothing, gives *text NULL and *size 0 with status 0 (an empty
+ * file gives a text of size 0); a missing directory on the way is
+ * SETTINGS_OPEN_FILE_ERROR. The open never blocks: a FIFO, a device or a
+ * socket is refused (SETTINGS_PATH_NOT_REGULAR), and a lease held by
+ * another process is waited out for at most waitMilliseconds, then
+ * SETTINGS_LOCKED_ERROR (SETTINGS_PATH_BUSY). A read error is
+ * SETTINGS_READ_FILE_ERROR. */
+TAMO_SETTINGS_EXPORT int settings_file_read(char const* fileName, int waitMilliseconds,
+                                            char** text, size_t* size,
+                                            settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
+/* Frees a text of settings_file_read; NULL does nothing. */
+TAMO_SETTINGS_EXPORT void settings_text_free(char* text) TAMO_SETTINGS_NOEXCEPT;
+/* settings_replace_file_contents, with its report. */
+TAMO_SETTINGS_EXPORT int settings_file_replace(char const* fileName, char const* text,
+                                               size_t size,
+                                               settings_file_report_t* report)
+    TAMO_SETTINGS_NOEXCEPT;
+/* settings_lock_file, with its report. */
+TAMO_SETTINGS_EXPORT int settings_file_lock(char const* fileName, int waitMilliseconds,
+                                            settings_lock_t** lock,
+                                            settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
+/* *report: what the last read or replacement through lock saw (all zero but
+ * owner -1 when it succeeded, or before the first). */
+TAMO_SETTINGS_EXPORT int settings_lock_last_report(settings_lock_t* lock,
+                                                   settings_file_report_t* report)
+    TAMO_SETTINGS_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -169,4 +169,15 @@ Filename Filename::canonicalize() const {
   return result;
 }
 
+void refuseBackslash(std::string const& name) {
+  if (name.find('\\') != std::string::npos)
+    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
+}
+
+std::string kernelName(char const* text) {
+  Filename const name(text);
+  refuseBackslash(name.getPath());
+  return name.getPath();
+}
+
 }  // namespace settings_impl

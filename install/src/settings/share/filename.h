@@ -42,6 +42,14 @@ class Filename : public FilenameBase {
   bool canonical = false;
 };
 
+// A caller's file name as the kernel will read it, checked as a Filename is
+// (312 when not UTF-8). A backslash is INVALID_FILENAME_ERROR (311): the
+// first table once read it as a separator, so a caller that screened a name
+// for '/' and ".." alone could be led out of its folder by it.
+std::string kernelName(char const* text);
+// INVALID_FILENAME_ERROR (311) when name holds a backslash.
+void refuseBackslash(std::string const& name);
+
 }  // namespace settings_impl
 
 #endif  // TAMO_SETTINGS_SHARE_FILENAME_H

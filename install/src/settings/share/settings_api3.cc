@@ -11,15 +11,8 @@
 #include "file_lock.h"
 #include "filename.h"
 #include "handles.h"
+#include "lock_handle.h"
 #include "status.h"
-
-// A lock handle owns its lock and the text of its last read.
-struct settings_lock_t {
-  settings_lock_t(std::string const& name, std::chrono::milliseconds wait) : lock(name, wait) {}
-
-  settings_impl::WriterLock lock;
-  settings_impl::WholeText lastRead;
-};
 
 using settings_impl::anyNull;
 using settings_impl::invalidArgument;
@@ -29,14 +22,7 @@ int settings_lock_file(char const* fileName, int waitMilliseconds,
                        settings_lock_t** lock) noexcept {
   if (anyNull(fileName, lock) || waitMilliseconds < 0)
     return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] {
-    // Named as for settings_replace_file_contents: the kernel's way, a
-    // backslash refused rather than given either meaning.
-    settings_impl::Filename const name(fileName);
-    if (name.getPath().find('\\') != std::string::npos)
-      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-    *lock = new settings_lock_t(name.getPath(), std::chrono::milliseconds(waitMilliseconds));
-  });
+  return settings_file_lock(fileName, waitMilliseconds, lock, nullptr);
 }
 
 int settings_lock_release(settings_lock_t* lock) noexcept {
@@ -49,7 +35,7 @@ int settings_lock_release(settings_lock_t* lock) noexcept {
 int settings_locked_file_read(settings_lock_t* lock, char const** text, size_t* size) noexcept {
   if (anyNull(lock, text, size))
     return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] {
+  return settings_impl::translateReported(SETTINGS_SOURCE_POS, &lock->lastReport, [&] {
     settings_impl::WholeText read;
     bool const exists = settings_impl::readLockedFile(lock->lock, read);
     lock->lastRead = std::move(read);
@@ -63,7 +49,7 @@ int settings_locked_file_read(settings_lock_t* lock, char const** text, size_t* 
 int settings_locked_file_replace(settings_lock_t* lock, char const* text, size_t size) noexcept {
   if (anyNull(lock) || (text == nullptr && size != 0))
     return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] {
+  return settings_impl::translateReported(SETTINGS_SOURCE_POS, &lock->lastReport, [&] {
     lock->lock.replace(std::string_view(size != 0 ? text : "", size));
   });
 }
@@ -74,7 +60,7 @@ int context_import_from_locked_file(settings_context_t* context, settings_lock_t
                                     int allowKeysWithoutValues) noexcept {
   if (anyNull(context, lock))
     return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] {
+  return settings_impl::translateReported(SETTINGS_SOURCE_POS, &lock->lastReport, [&] {
     context->importFromLockedFile(lock->lock, settings_impl::fromHandle(validator),
                                   settings_impl::fromHandle(keyMapper), failFast != 0,
                                   allowKeysWithoutValues != 0);
@@ -84,7 +70,8 @@ int context_import_from_locked_file(settings_context_t* context, settings_lock_t
 int context_export_to_locked_file(settings_context_t* context, settings_lock_t* lock) noexcept {
   if (anyNull(context, lock))
     return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] { context->exportToLockedFile(lock->lock); });
+  return settings_impl::translateReported(SETTINGS_SOURCE_POS, &lock->lastReport,
+                                          [&] { context->exportToLockedFile(lock->lock); });
 }
 
 namespace {

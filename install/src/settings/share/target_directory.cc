@@ -266,4 +266,13 @@ WholeText readWholeFile(TargetDirectory const& target, std::size_t limit) {
   return readWholeFile(target.openForReading(), limit);
 }
 
+std::optional<WholeText> readNamedFile(std::string const& name, std::chrono::milliseconds,
+                                       std::size_t limit) {
+  TargetDirectory const target =
+      TargetDirectory::resolve(name, TargetDirectory::Parents::MustExist);
+  if (!target.exists())
+    return std::nullopt;
+  return readWholeFile(target, limit);
+}
+
 }  // namespace settings_impl

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "file_ops.h"
@@ -77,6 +79,12 @@ class TargetDirectory {
 // The whole file found, which must end before limit bytes; the codes of
 // readWholeFile(Filename const&, ...), and 304 when no file was found.
 WholeText readWholeFile(TargetDirectory const& target, std::size_t limit);
+
+// The whole file name stands for, found for reading, or nothing when no
+// file stands there. A lease of another process is waited out for at most
+// wait; then LOCKED_ERROR (316).
+std::optional<WholeText> readNamedFile(std::string const& name, std::chrono::milliseconds wait,
+                                       std::size_t limit);
 
 }  // namespace settings_impl
 
