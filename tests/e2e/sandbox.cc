@@ -199,10 +199,14 @@ void writeWhole(int fd, std::string const& contents, std::string const& path) {
   }
 }
 
-void stage(StagedFile const& file) {
-  if (file.path.rfind("/etc/", 0) != 0 || (file.path + "/").find("/../") != std::string::npos) {
-    throw std::runtime_error("only files under /etc can be staged: " + file.path);
+void requireUnderEtc(std::string const& path) {
+  if (path.rfind("/etc/", 0) != 0 || (path + "/").find("/../") != std::string::npos) {
+    throw std::runtime_error("only paths under /etc can be staged or bound: " + path);
   }
+}
+
+void stage(StagedFile const& file) {
+  requireUnderEtc(file.path);
   makeParents(file.path);
   int const fd = open(file.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0)
@@ -211,6 +215,15 @@ void stage(StagedFile const& file) {
   close(fd);
   if (chmod(file.path.c_str(), file.mode) != 0)
     throw systemError("chmod " + file.path);
+}
+
+void bind(BoundDirectory const& bound) {
+  requireUnderEtc(bound.target);
+  makeParents(bound.target);
+  makeDirectory(bound.target, 0755);
+  if (mount(bound.source.c_str(), bound.target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    throw systemError("bind " + bound.source + " over " + bound.target);
+  }
 }
 
 int bindLogSocket() {
@@ -365,6 +378,8 @@ SandboxResult runInside(SandboxRequest const& request) {
   umask(0);
   for (StagedFile const& file : request.files)
     stage(file);
+  for (BoundDirectory const& bound : request.binds)
+    bind(bound);
   int const logFd = bindLogSocket();
   SandboxResult result;
   result.ran = true;

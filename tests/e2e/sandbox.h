@@ -23,9 +23,18 @@ struct StagedFile {
   mode_t mode;
 };
 
+// A directory of the host bound over a path under /etc, after the files are
+// staged: what the program does below target happens in source itself. The
+// mount point is made 0755 when missing.
+struct BoundDirectory {
+  std::string source;
+  std::string target;
+};
+
 struct SandboxRequest {
   std::string workDir;  // an existing private directory of the caller
   std::vector<StagedFile> files;
+  std::vector<BoundDirectory> binds;
   std::vector<std::string> command;  // program path and arguments
   std::vector<std::string> inspect;  // paths whose state is reported after the run
   mode_t umask = 022;                // the program's file creation mask
