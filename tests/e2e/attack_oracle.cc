@@ -143,6 +143,7 @@ AttackerView attackerView(std::string const& root, Snapshot const& tree) {
     return records;
   });
   AttackerView view;
+  view.asked = answer != kNotTheAttacker;
   std::size_t at = 0;
   for (auto const& [relative, node] : tree) {
     std::size_t const end = answer.find('\n', at);

@@ -35,6 +35,7 @@ Snapshot snapshotOf(std::string const& root);
 
 // What the attacker can do to the names of a snapshot, asked as uid 1000.
 struct AttackerView {
+  bool asked = false;                           // false: no child could become the attacker
   std::set<std::string> writable;               // files it may write, folders it may add to
   std::map<std::string, std::string> readable;  // files it may read (or owns), their bytes
 };

@@ -100,8 +100,6 @@ Outcome runCaptured(std::string const& cwd, std::function<void()> const& body) {
 
 // ---- The library's entry points, each in a child that prints what it got -----
 
-using Names = std::vector<std::string>;
-
 void print(std::string const& text) {
   writeAll(1, text);
 }

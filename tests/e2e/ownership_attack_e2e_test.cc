@@ -203,6 +203,7 @@ void AttackRun::runSeed(unsigned seed) {
     Outcome const outcome = run(op, world.root(), sandbox.path());
     Snapshot const after = tamo_attack::snapshotOf(world.root());
     AttackerView const can = tamo_attack::attackerView(world.root(), after);
+    ASSERT_TRUE(could.asked && can.asked) << "seed " << seed << ": no child became the attacker";
     std::vector<std::string> breaches = tamo_attack::judge(op.start, before, could, after, can,
                                                            outcome.output, world.tokenPrefix());
     if (outcome.hung)
@@ -246,8 +247,11 @@ void AttackRun::judgeOne(unsigned seed, int index, World const& world, Operation
 void AttackRun::report(unsigned first, unsigned count) const {
   std::cout << "ownership attack: " << count << " seeds from " << first << ", " << trees
             << " trees built, " << operations << " runs as root (";
-  for (auto const& [kind, number] : perEntry)
-    std::cout << kind << " " << number << " ";
+  char const* separator = "";
+  for (auto const& [kind, number] : perEntry) {
+    std::cout << separator << kind << " " << number;
+    separator = ", ";
+  }
   std::cout << "), " << refused << " ended in a refusal or error, " << failed
             << " broke the rule\n";
   if (failures.empty())
@@ -286,6 +290,7 @@ struct Made {
   char kind;
   char const* path;
   uid_t owner;
+  gid_t group;
   mode_t mode;
   char const* text;
 };
@@ -306,7 +311,7 @@ void PrintTo(Layout const& layout, std::ostream* out) {
 
 bool make(std::string const& root, Made const& made) {
   std::string const path = root + "/" + made.path;
-  gid_t const group = made.owner;
+  gid_t const group = made.group;
   switch (made.kind) {
     case 'd':
       return ::mkdir(path.c_str(), 0700) == 0 && ::chown(path.c_str(), made.owner, group) == 0 &&
@@ -323,14 +328,14 @@ bool make(std::string const& root, Made const& made) {
   }
 }
 
-Made folder(char const* path, uid_t owner, mode_t mode) {
-  return {'d', path, owner, mode, ""};
+Made folder(char const* path, uid_t owner, mode_t mode, gid_t group = 0) {
+  return {'d', path, owner, group != 0 ? group : owner, mode, ""};
 }
 Made file(char const* path, uid_t owner, mode_t mode) {
-  return {'f', path, owner, mode, ""};
+  return {'f', path, owner, owner, mode, ""};
 }
 Made link(char const* path, uid_t owner, char const* text) {
-  return {'l', path, owner, 0777, text};
+  return {'l', path, owner, owner, 0777, text};
 }
 
 std::vector<Layout> const kLayouts = {
@@ -368,7 +373,7 @@ std::vector<Layout> const kLayouts = {
      "pub/b.cfg",
      kBystander},
     {"AttackersFileInAGroupFolder",
-     {folder("grp", 0, 0775), file("grp/a.cfg", kAttacker, 0600)},
+     {folder("grp", 0, 0775, tamo_attack::kGroup), file("grp/a.cfg", kAttacker, 0600)},
      "grp/a.cfg",
      "grp/a.cfg",
      kAttacker},
@@ -400,9 +405,9 @@ std::string legitimateRunFault(EntryPoint const& entry, Outcome const& outcome,
   for (auto const& [where, text] : outcome.output.texts)
     all += text;
   std::string const text = tamo_test::readFile(root + "/" + layout.file);
-  struct stat file {
-  }, given{};
+  struct stat file {};
   ::lstat((root + "/" + layout.file).c_str(), &file);
+  struct stat given {};
   ::lstat((root + "/" + layout.given).c_str(), &given);
   if (outcome.hung || outcome.status != 0)
     return "it failed";
