@@ -191,29 +191,45 @@ bool AttackRun::rebuild(World& world) {
   return ::mkdir(root.c_str(), 0755) == 0 && ::chmod(root.c_str(), 0755) == 0 && world.build(root);
 }
 
+// The tree and what the attacker can do to it.
+struct Observed {
+  Snapshot tree;
+  AttackerView view;
+};
+
+Observed observe(std::string const& root) {
+  Snapshot tree = tamo_attack::snapshotOf(root);
+  AttackerView view = tamo_attack::attackerView(root, tree);
+  return {std::move(tree), std::move(view)};
+}
+
+// A run that left the tree as it was hands it to the next run, which saves
+// making it again and asking the attacker again; one that changed it has it
+// made anew from the seed.
 void AttackRun::runSeed(unsigned seed) {
   World world(seed);
   protection = sysctls.apply(world.protection());
   ASSERT_TRUE(rebuild(world)) << "seed " << seed << ": the tree could not be made";
   Rng rng(seed * 2654435761u + 1);
+  Observed before = observe(world.root());
   for (int index = 1; index <= kOperationsPerSeed; ++index) {
     Operation const op = draw(rng, world);
-    Snapshot const before = tamo_attack::snapshotOf(world.root());
-    AttackerView const could = tamo_attack::attackerView(world.root(), before);
     Outcome const outcome = run(op, world.root(), sandbox.path());
-    Snapshot const after = tamo_attack::snapshotOf(world.root());
-    AttackerView const can = tamo_attack::attackerView(world.root(), after);
-    ASSERT_TRUE(could.asked && can.asked) << "seed " << seed << ": no child became the attacker";
-    std::vector<std::string> breaches = tamo_attack::judge(op.start, before, could, after, can,
-                                                           outcome.output, world.tokenPrefix());
+    Observed const after = observe(world.root());
+    ASSERT_TRUE(before.view.asked && after.view.asked)
+        << "seed " << seed << ": no child became the attacker";
+    std::vector<std::string> breaches =
+        tamo_attack::judge(op.start, before.tree, before.view, after.tree, after.view,
+                           outcome.output, world.tokenPrefix());
     if (outcome.hung)
       breaches.insert(breaches.begin(), "the run did not end within the time limit: killed");
     ++operations;
     ++perEntry[op.entry->names == 0 ? "installer" : op.entry->library ? "library" : "tool"];
     refused += outcome.status != 0;
-    judgeOne(seed, index, world, op, before, outcome, breaches);
-    if (!(after == before)) {
+    judgeOne(seed, index, world, op, before.tree, outcome, breaches);
+    if (!(after.tree == before.tree)) {
       ASSERT_TRUE(rebuild(world)) << "seed " << seed << ": the tree could not be made again";
+      before = observe(world.root());
     }
   }
   std::filesystem::remove_all(world.root());
