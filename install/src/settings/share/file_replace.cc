@@ -180,21 +180,29 @@ class StagingFile {
   // The descriptor itself names the file where the caller may (linkat with
   // AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH); otherwise /proc/self/fd does,
   // but only when procfs is mounted there: a file system mounted over /proc
-  // could make the link lead to any file.
+  // could make the link lead to any file. The directory of procfs stays
+  // open until this object goes, so that its close does not lie between the
+  // link and the rename.
   int link(std::string const& candidate) {
     if (platform::linkEmptyPath(fd(), directory, candidate, std::nothrow) == 0)
       return 0;
     if (errno != ENOENT && errno != EPERM)
       return errno;
-    IoHandle descriptors(platform::openProcessDescriptors(std::nothrow));
-    struct statfs where {};
-    if (descriptors.get() == -1 || platform::fstatfs(descriptors.get(), where, std::nothrow) != 0)
-      return ENOENT;
-    if (where.f_type != PROC_SUPER_MAGIC)
+    if (descriptors.get() == -1 && !openProcessDescriptors())
       return ENOENT;
     if (platform::linkUnnamed(descriptors.get(), fd(), directory, candidate, std::nothrow) != 0)
       return errno;
     return 0;
+  }
+
+  bool openProcessDescriptors() {
+    descriptors = IoHandle(platform::openProcessDescriptors(std::nothrow));
+    struct statfs where {};
+    if (descriptors.get() != -1 && platform::fstatfs(descriptors.get(), where, std::nothrow) == 0 &&
+        where.f_type == PROC_SUPER_MAGIC)
+      return true;
+    descriptors = IoHandle(-1);
+    return false;
   }
 
   // The name made must stand for this very file: 0, or why it does not.
@@ -210,6 +218,7 @@ class StagingFile {
   std::string name;
   IoHandle descriptor;
   bool named;
+  IoHandle descriptors{-1};  // /proc/self/fd, once needed
 };
 
 bool directoryRefusesNewFiles(int error) {
