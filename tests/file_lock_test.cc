@@ -203,57 +203,69 @@ TEST_P(LockHandover, ExcludesWritersOfTheNewFileAndOldWriters) {
 INSTANTIATE_TEST_SUITE_P(Files, LockHandover, testing::Bool(),
                          [](auto const& info) { return info.param ? "Existing" : "New"; });
 
+// What another process holds on an existing file while a writer locks it
+// and, once it has the lock, replaces the text.
+struct HeldCase {
+  char const* name;
+  bool (*hold)(std::string const& file);  // in the other process; true once held
+  int wait;
+  int status;
+  int reason;
+};
+
 // A user who may read the directory and the file but not write the file
-// holds every lock open to it; a writer is not kept waiting.
-TEST(WriterLock, ReaderOfTheFileCannotMakeAWriterWait) {
+// takes every lock open to it.
+bool holdAsReader(std::string const& file) {
+  settings_lock_t* lock = nullptr;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(1000) != 0 || ::setuid(1000) != 0)
+    return false;
+  int const fd = ::open(file.c_str(), O_RDONLY);
+  return api.settings_lock_file(file.c_str(), 0, &lock) == SETTINGS_NO_ERROR &&
+         ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Every other open waits for the kernel's lease-break time (45 s by
+// default) while the holder ignores the signal to let go.
+bool holdLease(std::string const& file) {
+  int const fd = ::open(file.c_str(), O_RDONLY);
+  return ::signal(SIGIO, SIG_IGN) != SIG_ERR && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+}
+
+class HeldByAnother : public testing::TestWithParam<HeldCase> {};
+
+TEST_P(HeldByAnother, GivesItsStatusWithinTheWait) {
   if (!tamo_test::haveRoot())
-    GTEST_SKIP() << "needs root: the reader is another user";
+    GTEST_SKIP() << "needs root: the other process is another user";
   tamo_test::TempDir dir;
   std::string const file = dir.file("a.cfg");
   writeFile(file, "a=1\n");
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(file.c_str(), 0644), 0);
-  Holder reader([&] {
-    settings_lock_t* lock = nullptr;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(1000) != 0 || ::setuid(1000) != 0)
-      return false;
-    int const fd = ::open(file.c_str(), O_RDONLY);
-    return api.settings_lock_file(file.c_str(), 0, &lock) == SETTINGS_NO_ERROR &&
-           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  });
-  ASSERT_TRUE(reader.ready);
-  settings_lock_t* lock = nullptr;
-  ASSERT_EQ(api.settings_lock_file(file.c_str(), 0, &lock), SETTINGS_NO_ERROR);
-  EXPECT_EQ(api.settings_locked_file_replace(lock, "b=2\n", 4), SETTINGS_NO_ERROR);
-  EXPECT_EQ(api.settings_lock_release(lock), SETTINGS_NO_ERROR);
-  EXPECT_EQ(readFile(file), "b=2\n");
-}
-
-// A lease makes every other open wait for the kernel's lease-break time;
-// the lock must not, and gives up within its own wait.
-TEST(WriterLock, LeaseOnTheFileIsBusyWithinTheWait) {
-  tamo_test::TempDir dir;
-  std::string const file = dir.file("a.cfg");
-  writeFile(file, "a=1\n");
-  settings_lock_t* lock = nullptr;
+  settings_api4_t api4{};
+  settings_api4_get(&api4);
   settings_file_report_t report{};
   int status = -1;
   {
-    Holder leaseHolder([&] {
-      int const fd = ::open(file.c_str(), O_RDONLY);
-      return ::signal(SIGIO, SIG_IGN) != SIG_ERR && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-    });
-    ASSERT_TRUE(leaseHolder.ready);
-    settings_api4_t api4{};
-    settings_api4_get(&api4);
-    status = api4.settings_file_lock(file.c_str(), 200, &lock, &report);
+    Holder other([&] { return GetParam().hold(file); });
+    ASSERT_TRUE(other.ready);
+    settings_lock_t* lock = nullptr;
+    status = api4.settings_file_lock(file.c_str(), GetParam().wait, &lock, &report);
+    if (status == SETTINGS_NO_ERROR) {
+      EXPECT_EQ(api.settings_locked_file_replace(lock, "b=2\n", 4), SETTINGS_NO_ERROR);
+      EXPECT_EQ(api.settings_lock_release(lock), SETTINGS_NO_ERROR);
+    }
   }
-  if (lock != nullptr)
-    api.settings_lock_release(lock);
-  EXPECT_EQ(status, SETTINGS_LOCKED_ERROR);
-  EXPECT_EQ(report.reason, SETTINGS_PATH_BUSY);
-  EXPECT_EQ(readFile(file), "a=1\n");
+  EXPECT_EQ(status, GetParam().status);
+  EXPECT_EQ(report.reason, GetParam().reason);
+  EXPECT_EQ(readFile(file), status == SETTINGS_NO_ERROR ? "b=2\n" : "a=1\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, HeldByAnother,
+                         testing::Values(HeldCase{"ReaderCannotMakeAWriterWait", holdAsReader, 0,
+                                                  SETTINGS_NO_ERROR, SETTINGS_PATH_NO_REASON},
+                                         HeldCase{"LeaseIsBusyNotWaitedFor", holdLease, 200,
+                                                  SETTINGS_LOCKED_ERROR, SETTINGS_PATH_BUSY}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 TEST(WriterLock, ExistingFileThatCannotBeOpenedIsAReadErrorNotAMissingFile) {
   tamo_test::TempDir dir;
