@@ -266,7 +266,8 @@ int WriterLock::release(std::nothrow_t const&) noexcept {
 // file it failed to open for an absent one would replace everything it
 // held. So an existing file that cannot be opened is READ_FILE_ERROR. The
 // lock's own descriptor is read where there is one, so that no open can
-// wait on a lease while the lock is held.
+// wait on a lease while the lock is held; it is read only while the name
+// still stands for it, as a file opened by its name would be.
 bool readLockedFile(WriterLock const& lock, WholeText& text) {
   TargetDirectory const& target = lock.target();
   if (!target.exists())
@@ -276,6 +277,8 @@ bool readLockedFile(WriterLock const& lock, WholeText& text) {
       text = readWholeFile(target, kFileSizeLimit);
       return true;
     }
+    if (!target.stillNamesWhatWasFound())
+      failFile(SETTINGS_READ_FILE_ERROR, SETTINGS_PATH_REPLACED);
     if (platform::seekTo(lock.file().get(), 0, std::nothrow) != 0)
       failFile(SETTINGS_READ_FILE_ERROR, SETTINGS_PATH_SYSTEM, errno);
     text = readWholeFile(lock.file(), kFileSizeLimit);
