@@ -490,6 +490,8 @@ TEST(ToolWrite, AFullFileSystemLeavesTheFileUntouched) {
     writeFile(dir.file("a.cfg"), kCommented);
     fill(dir.file("filler"));
     ToolRun const run = tool(dir, {"set", "a.cfg", "FOO=a much longer value than before"});
+    if (run.err.find("no space; the file is unchanged") == std::string::npos)
+      return -3;
     return readFile(dir.file("a.cfg")) == kCommented ? run.status : -2;
   });
   if (result == tamo_test::kNoPrivateMounts)

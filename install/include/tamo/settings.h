@@ -449,8 +449,8 @@ TAMO_SETTINGS_EXPORT void settings_api3_get(settings_api3_t* api) TAMO_SETTINGS_
 
 /* *lock: a new handle holding the writers' lock of fileName, which need not
  * exist; its directory must. The name is found as
- * settings_replace_file_contents finds it (by the kernel, links followed
- * only where their owners may steer the caller; a backslash is refused with
+ * settings_replace_file_contents finds it (by the kernel, under the
+ * ownership rule of the fourth table's comment; a backslash is refused with
  * SETTINGS_INVALID_FILENAME_ERROR, a name that is not UTF-8 is
  * SETTINGS_FILENAME_ENCODING_ERROR), and the lock is on the file it leads
  * to or its directory, as above.
