@@ -1,10 +1,16 @@
 // The writers' lock through the third table: who gets it, when, and on what.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tamo/settings.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <functional>
 #include <string>
 
 #include "support/child_process.h"
@@ -35,6 +41,46 @@ int lockInChild(std::string const& file, int milliseconds) {
                                  if (status == SETTINGS_NO_ERROR)
                                    api.settings_lock_release(lock);
                                  return status;
+                               },
+                               -1, -2);
+}
+
+// A child that runs hold and keeps what it took until the test ends.
+class Holder {
+ public:
+  explicit Holder(std::function<bool()> const& hold) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+      return;
+    child = ::fork();
+    if (child == 0) {
+      char const held = hold() ? 1 : 0;
+      if (::write(fds[1], &held, 1) == 1)
+        ::pause();
+      ::_exit(1);
+    }
+    ::close(fds[1]);
+    char held = 0;
+    ready = child > 0 && ::read(fds[0], &held, 1) == 1 && held == 1;
+    ::close(fds[0]);
+  }
+  ~Holder() {
+    if (child > 0 && ::kill(child, SIGKILL) == 0)
+      ::waitpid(child, nullptr, 0);
+  }
+  bool ready = false;
+
+ private:
+  pid_t child = -1;
+};
+
+// What a writer of the last release meets: flock on the directory, in a
+// child, without waiting; 0 or the errno.
+int flockInChild(std::string const& directory) {
+  return tamo_test::runInChild([] { return 0; },
+                               [&] {
+                                 int const fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+                                 return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
                                },
                                -1, -2);
 }
@@ -135,6 +181,91 @@ TEST(WriterLock, DirectoryReplacedDuringTheWaitIsLockedAfresh) {
   EXPECT_EQ(readFile(conf + "/a.cfg"), "new=1\n");
   EXPECT_FALSE(tamo_test::exists(conf + ".old/a.cfg"));
 }
+
+class LockHandover : public testing::TestWithParam<bool> {};
+
+// The lock passes to the file a replacement puts under the name before it
+// is there, and keeps writers of the last release out while it is held.
+TEST_P(LockHandover, ExcludesWritersOfTheNewFileAndOldWriters) {
+  tamo_test::TempDir dir;
+  std::string const file = dir.file("a.cfg");
+  if (GetParam())
+    writeFile(file, "a=1\n");
+  settings_lock_t* lock = nullptr;
+  ASSERT_EQ(api.settings_lock_file(file.c_str(), 0, &lock), SETTINGS_NO_ERROR);
+  ASSERT_EQ(api.settings_locked_file_replace(lock, "b=2\n", 4), SETTINGS_NO_ERROR);
+  EXPECT_EQ(lockInChild(file, 0), SETTINGS_LOCKED_ERROR);
+  EXPECT_EQ(flockInChild(dir.path()), EWOULDBLOCK);
+  EXPECT_EQ(api.settings_lock_release(lock), SETTINGS_NO_ERROR);
+  EXPECT_EQ(lockInChild(file, 0), SETTINGS_NO_ERROR);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LockHandover, testing::Bool(),
+                         [](auto const& info) { return info.param ? "Existing" : "New"; });
+
+// What another process holds on an existing file while a writer locks it
+// and, once it has the lock, replaces the text.
+struct HeldCase {
+  char const* name;
+  bool (*hold)(std::string const& file);  // in the other process; true once held
+  int wait;
+  int status;
+  int reason;
+};
+
+// A user who may read the directory and the file but not write the file
+// takes every lock open to it.
+bool holdAsReader(std::string const& file) {
+  settings_lock_t* lock = nullptr;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(1000) != 0 || ::setuid(1000) != 0)
+    return false;
+  int const fd = ::open(file.c_str(), O_RDONLY);
+  return api.settings_lock_file(file.c_str(), 0, &lock) == SETTINGS_NO_ERROR &&
+         ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Every other open waits for the kernel's lease-break time (45 s by
+// default) while the holder ignores the signal to let go.
+bool holdLease(std::string const& file) {
+  int const fd = ::open(file.c_str(), O_RDONLY);
+  return ::signal(SIGIO, SIG_IGN) != SIG_ERR && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+}
+
+class HeldByAnother : public testing::TestWithParam<HeldCase> {};
+
+TEST_P(HeldByAnother, GivesItsStatusWithinTheWait) {
+  if (!tamo_test::haveRoot())
+    GTEST_SKIP() << "needs root: the other process is another user";
+  tamo_test::TempDir dir;
+  std::string const file = dir.file("a.cfg");
+  writeFile(file, "a=1\n");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+  settings_api4_t api4{};
+  settings_api4_get(&api4);
+  settings_file_report_t report{};
+  int status = -1;
+  {
+    Holder other([&] { return GetParam().hold(file); });
+    ASSERT_TRUE(other.ready);
+    settings_lock_t* lock = nullptr;
+    status = api4.settings_file_lock(file.c_str(), GetParam().wait, &lock, &report);
+    if (status == SETTINGS_NO_ERROR) {
+      EXPECT_EQ(api.settings_locked_file_replace(lock, "b=2\n", 4), SETTINGS_NO_ERROR);
+      EXPECT_EQ(api.settings_lock_release(lock), SETTINGS_NO_ERROR);
+    }
+  }
+  EXPECT_EQ(status, GetParam().status);
+  EXPECT_EQ(report.reason, GetParam().reason);
+  EXPECT_EQ(readFile(file), status == SETTINGS_NO_ERROR ? "b=2\n" : "a=1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HeldByAnother,
+                         testing::Values(HeldCase{"ReaderCannotMakeAWriterWait", holdAsReader, 0,
+                                                  SETTINGS_NO_ERROR, SETTINGS_PATH_NO_REASON},
+                                         HeldCase{"LeaseIsBusyNotWaitedFor", holdLease, 200,
+                                                  SETTINGS_LOCKED_ERROR, SETTINGS_PATH_BUSY}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 TEST(WriterLock, ExistingFileThatCannotBeOpenedIsAReadErrorNotAMissingFile) {
   tamo_test::TempDir dir;

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "share/file_report.h"
 #include "share/status.h"
 #include "support/private_mounts.h"
 #include "support/process_state.h"
@@ -206,6 +208,57 @@ TEST(FileReplace, HardLinksKeepTheOldText) {
   EXPECT_EQ("new", tamo_test::readFile(dir.file("settings.cfg")));
   EXPECT_EQ("old", tamo_test::readFile(dir.file("other.cfg")));
 }
+
+// A new file in a directory with a default access list inherits an access
+// list; the replacement of a file that had none must not get one.
+TEST(FileReplace, DirectoryDefaultAccessListReachesOnlyANewFile) {
+  TempDir dir;
+  std::string const old = dir.file("old.cfg");
+  tamo_test::writeFile(old, "old");
+  ASSERT_EQ(0, ::chmod(old.c_str(), 0640));
+  // user::rwx user:1000:rwx group::r-x mask::rwx other::r-x
+  unsigned char const acl[] = {2, 0,   0,   0,   1,   0,   7,  0, 255, 255, 255, 255, 2,   0,  7,
+                               0, 232, 3,   0,   0,   4,   0,  5, 0,   255, 255, 255, 255, 16, 0,
+                               7, 0,   255, 255, 255, 255, 32, 0, 5,   0,   255, 255, 255, 255};
+  if (::setxattr(dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+    GTEST_SKIP() << "no access lists on this file system";
+  ASSERT_EQ(0, replace(old, "a=1\n"));
+  EXPECT_EQ(-1, ::getxattr(old.c_str(), "system.posix_acl_access", nullptr, 0));
+  EXPECT_EQ(ENODATA, errno);
+  EXPECT_EQ(0640u, tamo_test::modeOf(old));
+  ASSERT_EQ(0, replace(dir.file("new.cfg"), "a=1\n"));
+  EXPECT_LT(0, ::getxattr(dir.file("new.cfg").c_str(), "system.posix_acl_access", nullptr, 0));
+}
+
+class ChangedName : public testing::TestWithParam<bool> {};
+
+// Another file took the name between the walk and the replacement, in the
+// place of the file found (held open, as a writers' lock holds it) or of none.
+TEST_P(ChangedName, IsReportedAndLeftAsItIs) {
+  TempDir dir;
+  std::string const path = dir.file("a.cfg");
+  if (GetParam())
+    tamo_test::writeFile(path, "old");
+  auto const target = settings_impl::TargetDirectory::resolve(
+      path, settings_impl::TargetDirectory::Parents::MustExist);
+  settings_impl::IoHandle const found(GetParam() ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1);
+  tamo_test::writeFile(dir.file("other"), "other");
+  ASSERT_EQ(0, ::rename(dir.file("other").c_str(), path.c_str()));
+  settings_file_report_t report{};
+  try {
+    settings_impl::replaceFileContents(target, found.get(), "new");
+  } catch (settings_impl::FileError const& e) {
+    EXPECT_EQ(SETTINGS_OPEN_FILE_ERROR, e.code);
+    report = e.report;
+  }
+  EXPECT_EQ(SETTINGS_PATH_REPLACED, report.reason);
+  EXPECT_EQ(SETTINGS_FILE_UNTOUCHED, report.fileState);
+  EXPECT_EQ("other", tamo_test::readFile(path));
+  EXPECT_EQ(std::vector<std::string>{"a.cfg"}, entriesOf(dir.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ChangedName, testing::Bool(),
+                         [](auto const& info) { return info.param ? "Existing" : "New"; });
 
 struct RefusedCase {
   char const* name;

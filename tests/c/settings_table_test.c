@@ -150,6 +150,46 @@ static void testThirdTable(void) {
   rmdir(directory);
 }
 
+static settings_api4_t api4;
+
+#define CHECK_SLOT4(name) CHECK(api4.name == name)
+
+/* Reads and replacements with their reports: a missing file, a refusal, a
+ * round trip. */
+static void testFourthTable(void) {
+  char directory[] = "/tmp/tamo-c-table-XXXXXX";
+  char file[64];
+  char* text = (char*)"unset";
+  size_t size = 1;
+  settings_file_report_t report;
+  settings_lock_t* lock = NULL;
+
+  settings_api4_get(NULL);
+  memset(&api4, 0, sizeof api4);
+  settings_api4_get(&api4);
+  CHECK_SLOT4(settings_file_read);
+  CHECK_SLOT4(settings_text_free);
+  CHECK_SLOT4(settings_file_replace);
+  CHECK_SLOT4(settings_file_lock);
+  CHECK_SLOT4(settings_lock_last_report);
+
+  CHECK(mkdtemp(directory) != NULL);
+  snprintf(file, sizeof file, "%s/app.cfg", directory);
+  CHECK(api4.settings_file_read(file, 0, &text, &size, &report) == SETTINGS_NO_ERROR);
+  CHECK(text == NULL && size == 0 && report.reason == SETTINGS_PATH_NO_REASON);
+  CHECK(api4.settings_file_replace(file, "k=v\n", 4, &report) == SETTINGS_NO_ERROR);
+  CHECK(api4.settings_file_read(file, 0, &text, &size, NULL) == SETTINGS_NO_ERROR);
+  CHECK(size == 4 && memcmp(text, "k=v\n", 5) == 0);
+  api4.settings_text_free(text);
+  CHECK(api4.settings_file_replace("a\\b.cfg", "", 0, &report) == SETTINGS_INVALID_FILENAME_ERROR);
+  snprintf(file, sizeof file, "%s/missing/app.cfg", directory);
+  CHECK(api4.settings_file_lock(file, 0, &lock, &report) == SETTINGS_OPEN_FILE_ERROR);
+  CHECK(report.reason == SETTINGS_PATH_MISSING && report.component > 0 && report.owner == -1);
+  snprintf(file, sizeof file, "%s/app.cfg", directory);
+  unlink(file);
+  rmdir(directory);
+}
+
 static void testNewContext(void) {
   settings_context_t* context = api.context_create();
   char const* path = NULL;
@@ -281,6 +321,7 @@ int main(void) {
   testNewContext();
   testSecondTable();
   testThirdTable();
+  testFourthTable();
   testTypedValues();
   testIterationThatErases();
   testRefusedLine();

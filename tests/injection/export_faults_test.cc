@@ -84,6 +84,16 @@ class ExportFaults : public testing::TestWithParam<Scenario> {
     return outcome;
   }
 
+  // What the file holds once the call of calls at index failed.
+  int fileStateAt(std::vector<std::string> const& calls, std::size_t index) const {
+    std::size_t const rename = indexOf(calls, "renameAt");
+    std::size_t const rewrite = GetParam().inPlace ? indexOf(calls, "reserveSpace") : kNone;
+    if (rename != kNone && index > rename)
+      return SETTINGS_FILE_NEW_UNSYNCED;
+    return rewrite != kNone && index > rewrite ? SETTINGS_FILE_MAY_BE_CHANGED
+                                               : SETTINGS_FILE_UNTOUCHED;
+  }
+
   tamo_test::TempDir dir;
   std::string root = dir.file("root");
   tamo_test::Outcome base;
@@ -99,6 +109,13 @@ TEST_P(ExportFaults, CleanRunStagesOnlyWhatCanBeReplaced) {
   }
   EXPECT_EQ(GetParam().inPlace, rewriteAt != kNone);
   EXPECT_EQ(GetParam().inPlace, renameAt == kNone);
+  // Everything that can be checked is checked before the staging file is
+  // linked: only the look at the name just made lies between link and rename.
+  std::size_t const linkedAt =
+      std::min(indexOf(clean, "linkEmptyPath"), indexOf(clean, "linkUnnamed"));
+  if (linkedAt != kNone) {
+    EXPECT_EQ(linkedAt + 2, renameAt);
+  }
 }
 
 TEST_P(ExportFaults, EveryFailingCallKeepsTheContract) {
@@ -112,6 +129,32 @@ TEST_P(ExportFaults, EveryFailingCallKeepsTheContract) {
       if (clean[i] == "write" && error == EINTR) {
         EXPECT_EQ(0, status) << where << "; an interrupted write is retried";
       }
+    }
+  }
+}
+
+// From the first call of the replacement itself, every failure reports the
+// failed call's errno and what the file holds by then.
+TEST_P(ExportFaults, EveryFailingCallOfTheReplacementIsReported) {
+  std::vector<std::string> calls;
+  settings_file_report_t report{};
+  fresh();
+  if (tamo_test::exportInChild(GetParam(), root, {}, &calls, &report) != 0)
+    GTEST_SKIP() << "a replacement makes no missing directories";
+  std::size_t const first = std::min(
+      {indexOf(calls, "fstatx"), indexOf(calls, "openUnnamed"), indexOf(calls, "openExclusiveAt")});
+  for (std::size_t i = first; i < calls.size(); ++i) {
+    for (int error : errorsFor(calls[i])) {
+      fresh();
+      int status = tamo_test::exportInChild(GetParam(), root, injection::failAt(i + 1, error),
+                                            nullptr, &report);
+      if (status == 0)
+        continue;
+      std::string const where = calls[i] + " (call " + std::to_string(i + 1) + ") failing with " +
+                                strerrorname_np(error) + ": status " + std::to_string(status);
+      EXPECT_EQ(SETTINGS_PATH_SYSTEM, report.reason) << where;
+      EXPECT_EQ(error, report.systemError) << where;
+      EXPECT_EQ(fileStateAt(calls, i), report.fileState) << where;
     }
   }
 }

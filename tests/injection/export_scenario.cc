@@ -85,20 +85,36 @@ bool enterMounted(std::string const& root) {
   return bindMount(root + "/src/source.cfg", root + "/d/settings.cfg");
 }
 
+// call's status, or kDescriptorLeft when it left one open.
+template <typename Call>
+int armedCall(injection::Plan const& plan, Call call) {
+  std::size_t const descriptors = openDescriptorCount();
+  injection::arm(plan);
+  int const status = call();
+  injection::disarm();
+  return openDescriptorCount() != descriptors ? kDescriptorLeft : status;
+}
+
 int exportNewText(std::string const& name, injection::Plan const& plan) {
   settings_context_t* context = context_create();
   if (context == nullptr)
     return kChildFailed;
   int status = context_import_from_string(context, kNewText, nullptr, nullptr, 1, 0);
-  if (status == 0) {
-    std::size_t const descriptors = openDescriptorCount();
-    injection::arm(plan);
-    status = context_export_to_file(context, name.c_str());
-    injection::disarm();
-    if (openDescriptorCount() != descriptors)
-      status = kDescriptorLeft;
-  }
+  if (status == 0)
+    status = armedCall(plan, [&] { return context_export_to_file(context, name.c_str()); });
   context_free(context);
+  return status;
+}
+
+// The report goes to a file beside root, as the calls do.
+int replaceWithNewText(std::string const& name, injection::Plan const& plan,
+                       std::string const& reportFile) {
+  settings_file_report_t report{};
+  int const status = armedCall(plan, [&] {
+    return settings_file_replace(name.c_str(), kNewText, sizeof kNewText - 1, &report);
+  });
+  std::ofstream(reportFile, std::ios::binary)
+      .write(reinterpret_cast<char const*>(&report), sizeof report);
   return status;
 }
 
@@ -158,15 +174,18 @@ std::vector<std::string> filesUnder(std::string const& root) {
 }
 
 int exportInChild(Scenario const& scenario, std::string const& root, injection::Plan const& plan,
-                  std::vector<std::string>* calls) {
+                  std::vector<std::string>* calls, settings_file_report_t* report) {
   std::string const record = root + ".calls";
+  std::string const reportFile = root + ".report";
   auto body = [&] {
     if (!scenario.enter(root))
       return kChildFailed;
     injection::Plan refusing = plan;
     refusing.refusedCall = scenario.refusedCall;
     refusing.refusedError = scenario.refusedError;
-    int status = exportNewText(root + "/" + scenario.exported, refusing);
+    std::string const name = root + "/" + scenario.exported;
+    int status = report != nullptr ? replaceWithNewText(name, refusing, reportFile)
+                                   : exportNewText(name, refusing);
     if (plan.at == injection::kAfterLastCall && plan.error == 0) {
       if (plan.beforeKill)
         plan.beforeKill();
@@ -195,7 +214,13 @@ int exportInChild(Scenario const& scenario, std::string const& root, injection::
     for (std::string line; std::getline(in, line);)
       calls->push_back(line);
   }
+  if (report != nullptr) {
+    *report = settings_file_report_t{};
+    std::ifstream(reportFile, std::ios::binary)
+        .read(reinterpret_cast<char*>(report), sizeof *report);
+  }
   ::unlink(record.c_str());
+  ::unlink(reportFile.c_str());
   return status;
 }
 

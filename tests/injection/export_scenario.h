@@ -4,6 +4,7 @@
 #define TAMO_TESTS_INJECTION_EXPORT_SCENARIO_H
 
 #include <sys/types.h>
+#include <tamo/settings.h>
 
 #include <string>
 #include <vector>
@@ -49,8 +50,11 @@ std::vector<std::string> filesUnder(std::string const& root);
 // Exports kNewText to the scenario's name in a child armed with plan, and
 // returns the status, or a negative result of the child runners when the
 // child died. With calls, the calls the export made are written to it.
+// With report, the text goes through settings_file_replace instead (which
+// makes no directories), and its report is written there.
 int exportInChild(Scenario const& scenario, std::string const& root, injection::Plan const& plan,
-                  std::vector<std::string>* calls = nullptr);
+                  std::vector<std::string>* calls = nullptr,
+                  settings_file_report_t* report = nullptr);
 
 // The contract for what the file holds. Empty when the outcome keeps it,
 // else what was broken.

@@ -176,6 +176,10 @@ TAMO_ROUTE(getAttribute, -1, (int fd, char const* n, void* v, size_t size, std::
 TAMO_ROUTE(setAttribute, -1,
            (int fd, char const* n, void const* v, size_t size, std::nothrow_t const& t),
            (fd, n, v, size, t))
+TAMO_ROUTE(removeAttribute, -1, (int fd, char const* n, std::nothrow_t const& t), (fd, n, t))
+TAMO_ROUTE(duplicate, -1, (int fd, std::nothrow_t const& t), (fd, t))
+TAMO_ROUTE(seekTo, -1, (int fd, off_t offset, std::nothrow_t const& t), (fd, offset, t))
+TAMO_ROUTE(lockOpenFile, -1, (int fd, short type, std::nothrow_t const& t), (fd, type, t))
 TAMO_ROUTE(flock, -1, (int fd, int operation, std::nothrow_t const& t), (fd, operation, t))
 
 #undef TAMO_ROUTE

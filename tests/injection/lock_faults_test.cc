@@ -16,6 +16,9 @@ struct FlockCase {
   char const* name;
   int error;
   int status;
+  // The lock of a file that does not exist is flock on its directory; that
+  // of an existing one, fcntl on the file itself.
+  char const* call = "flock";
 };
 
 class FlockAnswer : public testing::TestWithParam<FlockCase> {};
@@ -24,8 +27,10 @@ TEST_P(FlockAnswer, BecomesItsStatus) {
   tamo_test::TempDir dir;
   settings_api3_t api{};
   settings_api3_get(&api);
+  if (std::string(GetParam().call) != "flock")
+    tamo_test::writeFile(dir.file("a.cfg"), "a=1\n");
   injection::Plan plan;
-  plan.countFrom = "flock";
+  plan.countFrom = GetParam().call;
   plan.at = 1;
   plan.error = GetParam().error;
   injection::arm(plan);
@@ -40,12 +45,18 @@ TEST_P(FlockAnswer, BecomesItsStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, FlockAnswer,
-    testing::Values(FlockCase{"InterruptedIsRetried", EINTR, SETTINGS_NO_ERROR},
-                    FlockCase{"NoLocksOnTheFileSystem", ENOLCK, SETTINGS_LOCK_REFUSED_ERROR},
-                    FlockCase{"NotSupported", EOPNOTSUPP, SETTINGS_LOCK_REFUSED_ERROR},
-                    FlockCase{"NetworkByteLocksWantWriting", EBADF, SETTINGS_LOCK_REFUSED_ERROR},
-                    FlockCase{"HeldElsewhere", EWOULDBLOCK, SETTINGS_LOCKED_ERROR},
-                    FlockCase{"AnyOtherFailure", EIO, SETTINGS_OPEN_FILE_ERROR}),
+    testing::Values(
+        FlockCase{"InterruptedIsRetried", EINTR, SETTINGS_NO_ERROR},
+        FlockCase{"NoLocksOnTheFileSystem", ENOLCK, SETTINGS_LOCK_REFUSED_ERROR},
+        FlockCase{"NotSupported", EOPNOTSUPP, SETTINGS_LOCK_REFUSED_ERROR},
+        FlockCase{"NetworkByteLocksWantWriting", EBADF, SETTINGS_LOCK_REFUSED_ERROR},
+        FlockCase{"HeldElsewhere", EWOULDBLOCK, SETTINGS_LOCKED_ERROR},
+        FlockCase{"AnyOtherFailure", EIO, SETTINGS_OPEN_FILE_ERROR},
+        FlockCase{"FileInterrupted", EINTR, SETTINGS_NO_ERROR, "lockOpenFile"},
+        FlockCase{"FileNoLocks", ENOLCK, SETTINGS_LOCK_REFUSED_ERROR, "lockOpenFile"},
+        FlockCase{"FileHeldElsewhere", EAGAIN, SETTINGS_LOCKED_ERROR, "lockOpenFile"},
+        FlockCase{"FileHeldAsPosixAllows", EACCES, SETTINGS_LOCKED_ERROR, "lockOpenFile"},
+        FlockCase{"FileAnyOtherFailure", EIO, SETTINGS_OPEN_FILE_ERROR, "lockOpenFile"}),
     [](auto const& info) { return std::string(info.param.name); });
 
 TEST(LockRelease, ReportsAFailedUnlock) {

@@ -404,16 +404,29 @@ TAMO_SETTINGS_EXPORT int context_get_key_lines(settings_context_t* context,
  * other's changes: each change lands whole on top of the others, or fails
  * with nothing written.
  *
- * The lock is the kernel's (flock) on the directory that holds the file: it
- * covers a file that does not exist yet, leaves nothing beside the file,
- * and dies with its holder, so a killed writer never blocks the next one.
- * All files of one directory share it. Readers take no lock and are never
- * blocked; they see the old or the new text whole, except during the
- * in-place rewrite of a file that cannot be replaced (a mount point, a
- * directory that refuses new files), which the lock serializes with the
- * other writers but not with readers. Writes through the first two tables
- * take no lock and are not serialized with anyone. Any user who can read
- * the directory can take the lock too, and so make writers wait.
+ * The lock is the kernel's. An existing file is locked itself (fcntl
+ * F_OFD_SETLK, a write lock over the whole file) through a descriptor open
+ * for reading and writing, which only a user who may write the file can
+ * have; a new file takes that lock over before it takes the file's name.
+ * A file that does not exist yet, or one the caller may not write, is
+ * locked through the directory that holds it (flock), and one that appears
+ * meanwhile is locked as well. A holder of the file's lock also takes the
+ * directory's when it is free within a second, which keeps out writers of
+ * earlier releases, who lock the directory alone; a user who holds the
+ * directory's lock for longer (anyone who can read the directory can) no
+ * longer makes writers wait. Neither lock leaves anything beside the file,
+ * and both die with their holder, so a killed writer never blocks the next
+ * one. No open made for the lock waits on another process's lease: the
+ * lease is waited out within the wait like a holder of the lock. A user who
+ * can read the file can still make writers wait, by holding a read lock of
+ * fcntl on it, which the kernel grants to every reader.
+ *
+ * Readers take no lock and are never blocked; they see the old or the new
+ * text whole, except during the in-place rewrite of a file that cannot be
+ * replaced (a mount point, a directory that refuses new files), which the
+ * lock serializes with the other writers but not with readers. Writes
+ * through the first two tables take no lock and are not serialized with
+ * anyone.
  *
  * A lock handle is used by one thread at a time; it is not inherited by
  * programs the process starts. */
@@ -436,15 +449,16 @@ TAMO_SETTINGS_EXPORT void settings_api3_get(settings_api3_t* api) TAMO_SETTINGS_
 
 /* *lock: a new handle holding the writers' lock of fileName, which need not
  * exist; its directory must. The name is found as
- * settings_replace_file_contents finds it (by the kernel, links followed
- * only where their owners may steer the caller; a backslash is refused with
+ * settings_replace_file_contents finds it (by the kernel, under the
+ * ownership rule of the fourth table's comment; a backslash is refused with
  * SETTINGS_INVALID_FILENAME_ERROR, a name that is not UTF-8 is
- * SETTINGS_FILENAME_ENCODING_ERROR), and the lock is on the directory of the
- * file it leads to.
+ * SETTINGS_FILENAME_ENCODING_ERROR), and the lock is on the file it leads
+ * to or its directory, as above.
  * Waits at most waitMilliseconds for another holder to let go (0: one try;
- * a negative wait is SETTINGS_INVALID_ARGUMENT_ERROR). A directory renamed
- * or replaced while the call waited is locked afresh under its name.
- *   SETTINGS_LOCKED_ERROR        another writer held it for the whole wait.
+ * a negative wait is SETTINGS_INVALID_ARGUMENT_ERROR). A file or directory
+ * renamed or replaced while the call waited is locked afresh under its name.
+ *   SETTINGS_LOCKED_ERROR        another writer held it, or another process
+ *                                held a lease on the file, for the whole wait.
  *   SETTINGS_LOCK_REFUSED_ERROR  the file system refuses the lock (some
  *                                network file systems); nothing serializes
  *                                writers of this file there.

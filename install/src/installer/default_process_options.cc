@@ -16,8 +16,16 @@ settings_api3_t lockTable() {
   return table;
 }
 
+settings_api4_t fileTable() {
+  settings_api4_t table;
+  settings_api4_get(&table);
+  return table;
+}
+
 }  // namespace
 
 ProcessOptions::ProcessOptions()
     : ProcessOptions(libraryTable(), lockTable(),
-                     {SYSTEM_RUNTIME_CONFIG_FILE, INSTALL_TIME_CONFIG_FILE}) {}
+                     {SYSTEM_RUNTIME_CONFIG_FILE, INSTALL_TIME_CONFIG_FILE}) {
+  setFileApi(fileTable());
+}

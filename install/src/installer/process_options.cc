@@ -111,7 +111,22 @@ bool ProcessOptions::importFrom(char const* path, ProcessOptionsStatus operation
                  : api.context_import_from_file(context, path, rules, mapper, failFast,
                                                 allowKeysWithoutValues);
   }
-  return handleSettingsErrorCode(path, status, operation);
+  return handleSettingsErrorCode(path, unlessMissing(path, status), operation);
+}
+
+// The import says only that it could not open the file; the walk, asked
+// again, says whether nothing is there. Its text is dropped unread.
+int ProcessOptions::unlessMissing(char const* path, int status) const {
+  if (status != SETTINGS_OPEN_FILE_ERROR || fileApi.settings_file_read == nullptr)
+    return status;
+  char* text = nullptr;
+  size_t size = 0;
+  settings_file_report_t report;
+  int const read = fileApi.settings_file_read(path, 0, &text, &size, &report);
+  bool const missing =
+      read == SETTINGS_NO_ERROR ? text == nullptr : report.reason == SETTINGS_PATH_MISSING;
+  fileApi.settings_text_free(text);
+  return missing ? status : SETTINGS_READ_FILE_ERROR;
 }
 
 bool ProcessOptions::importFromInstallConfig() {

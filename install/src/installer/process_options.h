@@ -65,6 +65,11 @@ class ProcessOptions {
                  InstallConfigPaths const& paths);
   ~ProcessOptions();
   ProcessOptions(ProcessOptions const&) = delete;
+  // With fileTable, a file the library would not open is told apart from a
+  // missing one: a file that is there but refused (by the ownership rule,
+  // or as no regular file) stops the run as an unreadable one does, where a
+  // missing one is passed over.
+  void setFileApi(settings_api4_t const& fileTable) { fileApi = fileTable; }
   ProcessOptions& operator=(ProcessOptions const&) = delete;
 
   // The whole run. 0: done (handlers run); 1, 2, 3: stopped while reading the
@@ -104,6 +109,9 @@ class ProcessOptions {
   // False when another writer held the lock for the whole wait; otherwise
   // the run goes on, locked where the lock could be had.
   bool lockSystemConfig();
+  // OPEN_FILE_ERROR stays for a missing file; a refused one reads as
+  // READ_FILE_ERROR.
+  int unlessMissing(char const* path, int status) const;
   void releaseSystemConfigLock();
 
   settings_api_t api;
@@ -117,6 +125,7 @@ class ProcessOptions {
   InstallConfigPaths paths;
   settings_api3_t lockApi;
   settings_lock_t* lock;
+  settings_api4_t fileApi{};
 };
 
 #endif  // TAMO_INSTALLER_PROCESS_OPTIONS_H

@@ -25,6 +25,11 @@ settings_api2_t const& api2() {
   return table;
 }
 
+settings_api4_t const& api4() {
+  static settings_api4_t const table = filledTable<settings_api4_t>(settings_api4_get);
+  return table;
+}
+
 void internalFailure(char const* what, int status) {
   throw ToolError(EXIT_INTERNAL,
                   std::string(what) + " failed with status " + std::to_string(status));

@@ -1,4 +1,4 @@
-// The settings library as the tool uses it: through its two tables only.
+// The settings library as the tool uses it: through its tables only.
 #ifndef TAMO_SETTINGS_TOOL_LIBRARY_H
 #define TAMO_SETTINGS_TOOL_LIBRARY_H
 
@@ -16,6 +16,8 @@ namespace tamo_tool {
 
 settings_api_t const& api();
 settings_api2_t const& api2();
+// Files read, replaced and locked, each failure with what the walk saw.
+settings_api4_t const& api4();
 
 struct ContextFree {
   void operator()(settings_context_t* context) const noexcept { api().context_free(context); }

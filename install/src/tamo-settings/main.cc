@@ -69,7 +69,9 @@ int dispatch(tamo_tool::Arguments const& arguments) {
 
 // The message on standard error and, under --json, the same as one JSON
 // object on standard output.
-int fail(int status, std::string const& message, bool json, std::string const* file) {
+// Every message passes one escaping before it is shown.
+int fail(int status, std::string const& raw, bool json, std::string const* file) {
+  std::string const message = tamo_tool::terminalSafe(raw);
   std::fprintf(stderr, "tamo-settings: %s\n", message.c_str());
   if (json) {
     std::string const object = "{\"exit_code\":" + std::to_string(status) +

@@ -10,9 +10,10 @@ bool isContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
-// The length of the well-formed sequence at text[at], or 0. The ranges of
-// the second byte exclude overlong forms (E0, F0), surrogates (ED) and code
-// points above U+10FFFF (F4).
+}  // namespace
+
+// The ranges of the second byte exclude overlong forms (E0, F0), surrogates
+// (ED) and code points above U+10FFFF (F4).
 std::size_t sequenceLength(std::string_view text, std::size_t at) {
   unsigned char const lead = static_cast<unsigned char>(text[at]);
   if (lead < 0x80)
@@ -44,6 +45,13 @@ std::size_t sequenceLength(std::string_view text, std::size_t at) {
   }
   return length;
 }
+
+bool isC1Control(std::string_view sequence) {
+  return sequence.size() == 2 && static_cast<unsigned char>(sequence[0]) == 0xC2 &&
+         static_cast<unsigned char>(sequence[1]) < 0xA0;
+}
+
+namespace {
 
 void appendEscaped(std::string& out, unsigned char c) {
   switch (c) {
@@ -84,6 +92,12 @@ std::string jsonString(std::string_view text) {
     std::size_t const length = sequenceLength(text, at);
     if (length == 1) {
       appendEscaped(out, static_cast<unsigned char>(text[at]));
+    } else if (isC1Control(text.substr(at, length))) {
+      // The same code point, escaped: a terminal showing the JSON would
+      // take it as a control.
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[at + 1]));
+      out += escaped;
     } else if (length != 0) {
       out.append(text.substr(at, length));
     } else {

@@ -15,7 +15,12 @@ namespace tamo_tool {
 // cut sequences are all ill-formed), or nothing when the whole text is.
 std::optional<std::size_t> firstInvalidUtf8(std::string_view text);
 
-// A JSON string of text, control characters escaped. Each ill-formed byte
+// The length of the well-formed UTF-8 sequence at text[at], or 0.
+std::size_t sequenceLength(std::string_view text, std::size_t at);
+// Whether sequence is one of the C1 controls U+0080 to U+009F.
+bool isC1Control(std::string_view sequence);
+
+// A JSON string of text, control characters (C0, DEL, C1) escaped. Each ill-formed byte
 // becomes U+FFFD, so the output is always JSON; callers that must not change
 // a value (a setting's key or value) check it first with firstInvalidUtf8.
 std::string jsonString(std::string_view text);

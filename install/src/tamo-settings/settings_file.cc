@@ -1,16 +1,8 @@
 #include "settings_file.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "library.h"
 #include "tool_error.h"
@@ -21,145 +13,168 @@ namespace tamo_tool {
 namespace {
 
 constexpr std::size_t kLargestFile = 1048575;
+// A lease holder on a file being read is given as long as a writer gives
+// another writer by default.
+constexpr int kReadWaitMilliseconds = WriterLock::kDefaultWaitSeconds * 1000;
 
-// The directory as the kernel finds it: "a/b/.." stays as written.
-std::string directoryOf(std::string const& path) {
-  std::size_t const slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+// The name as the user gave it, up to and with its component number
+// (counted as the library counts them: empty and "." components skipped).
+std::string componentPrefix(std::string const& name, int number) {
+  std::size_t start = 0;
+  int seen = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos)
+      end = name.size();
+    if (end > start && name.compare(start, end - start, ".") != 0 && ++seen == number)
+      return name.substr(0, end);
+    start = end + 1;
+  }
+  return name;
 }
 
-bool isStickyWorldWritable(struct stat const& directory) {
-  return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+std::string uid(long long owner) {
+  return "uid " + std::to_string(owner);
 }
 
-std::string uidOf(struct stat const& entry) {
-  return "uid " + std::to_string(entry.st_uid);
+// Why the walk stopped, in words that say no more about the place it was
+// refused than the rule itself: only the owner of the object the refused
+// step came from, which is the user who set the way there.
+std::string refusal(std::string const& shownName, settings_file_report_t const& report) {
+  if (report.reason == SETTINGS_PATH_PLANTED)
+    return "refused: a file of " + uid(report.owner) +
+           " in a sticky directory others may write is not written (as fs.protected_regular=2)";
+  return "refused: at \"" + componentPrefix(shownName, report.component) +
+         "\", a directory or link of " + uid(report.owner) +
+         " leads to what is not that user's own (a user's folders and links may lead only to "
+         "that user's files)";
 }
 
-// Which of the library's rules refused a write, for the message; the
-// library decided through its descriptors, this only looks again to say why.
-std::optional<std::string> refusingRule(std::string const& path) {
-  struct stat entry;
-  struct stat directory;
-  if (lstat(path.c_str(), &entry) != 0 || stat(directoryOf(path).c_str(), &directory) != 0)
-    return std::nullopt;
-  uid_t const caller = geteuid();
-  bool const foreign = entry.st_uid != caller && entry.st_uid != directory.st_uid;
-  if (S_ISLNK(entry.st_mode) && foreign && isStickyWorldWritable(directory))
-    return "a link of another user (" + uidOf(entry) +
-           ") in a sticky world-writable directory is not followed (as fs.protected_symlinks)";
-  if (S_ISLNK(entry.st_mode) && foreign && entry.st_uid != 0)
-    return "a link of " + uidOf(entry) +
-           ", neither yours, root's nor the directory owner's, is not followed";
-  if (S_ISREG(entry.st_mode) && foreign && isStickyWorldWritable(directory))
-    return "a file of another user (" + uidOf(entry) +
-           ") in a sticky world-writable directory is not written (as fs.protected_regular)";
-  if ((S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)) && access(path.c_str(), W_OK) == 0)
-    return "a link on the way is another user's and leads where that user may not write, "
-           "or the file was replaced meanwhile";
-  return std::nullopt;
+std::string systemReason(int error) {
+  if (error == ENOSPC || error == EDQUOT)
+    return "no space";
+  if (error == ENAMETOOLONG)
+    return "name too long";
+  return std::strerror(error != 0 ? error : EIO);
 }
 
-int accessProblem(std::string const& path) {
-  if (access(path.c_str(), W_OK) == 0)
-    return 0;
-  return errno;
+bool deniedBySystem(settings_file_report_t const& report) {
+  return report.reason == SETTINGS_PATH_SYSTEM &&
+         (report.systemError == EACCES || report.systemError == EPERM);
 }
 
-[[noreturn]] void failedReading(std::string const& shownName, int error) {
-  int const status = error == EACCES || error == EPERM ? EXIT_NO_PERMISSION : EXIT_NO_INPUT;
-  fileError(status, shownName, std::string("cannot read: ") + std::strerror(error));
+bool isRefusal(settings_file_report_t const& report) {
+  return report.reason == SETTINGS_PATH_STEERED || report.reason == SETTINGS_PATH_PLANTED;
 }
 
-// Why a replacement failed, as the file system tells it: the library's
-// status says only which step failed.
+// Why a read failed, from the library's status and report alone.
+[[noreturn]] void failedReading(std::string const& shownName, int status,
+                                settings_file_report_t const& report) {
+  if (status == SETTINGS_FILE_TOO_BIG_ERROR)
+    fileError(EXIT_REFUSED, shownName, "1 MiB or more, too big for a settings file");
+  if (status == SETTINGS_FILENAME_ENCODING_ERROR)
+    fileError(EXIT_REFUSED, shownName, "the name is not UTF-8 text");
+  if (status == SETTINGS_INVALID_FILENAME_ERROR)
+    fileError(EXIT_USAGE, shownName, "not a file name");
+  if (status == SETTINGS_LOCKED_ERROR || report.reason == SETTINGS_PATH_BUSY)
+    fileError(EXIT_LOCKED, shownName, "busy: another process holds a lease on it");
+  if (isRefusal(report))
+    fileError(EXIT_NO_PERMISSION, shownName, refusal(shownName, report) + "; nothing was read");
+  if (deniedBySystem(report))
+    fileError(EXIT_NO_PERMISSION, shownName, "cannot read: " + systemReason(report.systemError));
+  switch (report.reason) {
+    case SETTINGS_PATH_NOT_REGULAR:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: not a regular file");
+    case SETTINGS_PATH_MISSING:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: " + systemReason(ENOENT));
+    case SETTINGS_PATH_NOT_DIRECTORY:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: " + systemReason(ENOTDIR));
+    case SETTINGS_PATH_TOO_MANY_LINKS:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: " + systemReason(ELOOP));
+    case SETTINGS_PATH_REPLACED:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: the file was replaced while it was read");
+    default:
+      fileError(EXIT_NO_INPUT, shownName, "cannot read: " + systemReason(report.systemError));
+  }
+}
+
+// What the file holds after a failed write, as the library saw it.
+std::string outcome(bool existed, settings_file_report_t const& report) {
+  switch (report.fileState) {
+    case SETTINGS_FILE_NEW_UNSYNCED:
+      return "the new text is in place but may not be synced";
+    case SETTINGS_FILE_MAY_BE_CHANGED:
+      return "the file may be damaged";
+    default:
+      return existed ? "the file is unchanged" : "nothing was created";
+  }
+}
+
 struct WriteFailure {
   int status;
   std::string reason;
 };
 
-WriteFailure probeWriteFailure(std::string const& path, int libraryStatus) {
-  struct stat existing;
-  bool const exists = stat(path.c_str(), &existing) == 0;
-  std::string const directory = directoryOf(path);
-  struct stat link;
-  if (!exists && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-    return {EXIT_CANNOT_CREATE, "cannot create the target of a dangling symbolic link"};
-  struct stat parent;
-  if (!exists && stat(directory.c_str(), &parent) != 0)
-    return {EXIT_CANNOT_CREATE, std::string("cannot create: ") + std::strerror(errno)};
-  if (exists && !S_ISREG(existing.st_mode))
-    return {EXIT_CANNOT_WRITE, "cannot write: not a regular file"};
-  int const problem = accessProblem(exists ? path : directory);
-  char const* const verb = exists ? "cannot write: " : "cannot create: ";
-  if (problem == EACCES || problem == EPERM)
-    return {EXIT_NO_PERMISSION, verb + std::string(std::strerror(problem))};
-  if (problem != 0)
-    return {problem == EROFS ? EXIT_CANNOT_WRITE : EXIT_CANNOT_CREATE,
-            verb + std::string(std::strerror(problem))};
-  struct statvfs space;
-  if (libraryStatus == SETTINGS_WRITE_FILE_ERROR && statvfs(directory.c_str(), &space) == 0 &&
-      space.f_bavail == 0)
-    return {EXIT_CANNOT_WRITE, std::string("cannot write: ") + std::strerror(ENOSPC)};
-  int const status = libraryStatus == SETTINGS_WRITE_FILE_ERROR ? EXIT_CANNOT_WRITE
-                     : exists                                   ? EXIT_CANNOT_WRITE
-                                                                : EXIT_CANNOT_CREATE;
-  return {status, std::string(verb) + "the library's replacement failed (status " +
-                      std::to_string(libraryStatus) + ")"};
+WriteFailure writeFailure(bool existed, int status, settings_file_report_t const& report) {
+  char const* const verb = existed ? "cannot write: " : "cannot create: ";
+  int const failed = existed ? EXIT_CANNOT_WRITE : EXIT_CANNOT_CREATE;
+  if (status == SETTINGS_LOCKED_ERROR || report.reason == SETTINGS_PATH_BUSY)
+    return {EXIT_LOCKED, "busy: another process holds a lease on it"};
+  if (status == SETTINGS_FILENAME_ENCODING_ERROR)
+    return {EXIT_REFUSED, "the name is not UTF-8 text"};
+  if (deniedBySystem(report))
+    return {EXIT_NO_PERMISSION, verb + systemReason(report.systemError)};
+  switch (report.reason) {
+    case SETTINGS_PATH_DANGLING:
+      return {EXIT_CANNOT_CREATE, "cannot create the target of a dangling symbolic link"};
+    case SETTINGS_PATH_MISSING:
+      return {EXIT_CANNOT_CREATE, "cannot create: " + systemReason(ENOENT)};
+    case SETTINGS_PATH_NOT_DIRECTORY:
+      return {EXIT_CANNOT_CREATE, "cannot create: " + systemReason(ENOTDIR)};
+    case SETTINGS_PATH_NOT_REGULAR:
+      return {EXIT_CANNOT_WRITE, "cannot write: not a regular file"};
+    case SETTINGS_PATH_TOO_MANY_LINKS:
+      return {failed, verb + systemReason(ELOOP)};
+    case SETTINGS_PATH_REPLACED:
+      return {failed, std::string(verb) + "the file was replaced meanwhile"};
+    case SETTINGS_PATH_SYSTEM:
+      if (report.systemError == ENAMETOOLONG)
+        return {EXIT_CANNOT_CREATE, verb + systemReason(report.systemError)};
+      return {report.systemError == EROFS || status == SETTINGS_WRITE_FILE_ERROR ? EXIT_CANNOT_WRITE
+                                                                                 : failed,
+              verb + systemReason(report.systemError)};
+    default:
+      return {status == SETTINGS_WRITE_FILE_ERROR ? EXIT_CANNOT_WRITE : failed,
+              std::string(verb) + "the library's replacement failed (status " +
+                  std::to_string(status) + ")"};
+  }
 }
 
 }  // namespace
 
 std::string fileNameOf(std::string const& name) {
   if (name.find('\\') != std::string::npos)
-    throw ToolError(EXIT_REFUSED, name +
-                                      ": a backslash is not a separator here; "
-                                      "name the file with '/' alone");
+    fileError(EXIT_REFUSED, name,
+              "a backslash is not a separator here; name the file with '/' alone");
   return name;
 }
 
-// Opened without waiting and checked before the first read: a FIFO would
-// block both, a device may act on being opened.
+// Read by the library, through the same walk as every write: another
+// user's folder or link can lead only to that user's files, and the open
+// never blocks (a FIFO, a device and a socket are refused before anything
+// could block on them).
 std::optional<std::string> readSettingsFile(std::string const& shownName, std::string const& path) {
-  int const fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd == -1) {
-    if (errno == ENOENT)
-      return std::nullopt;
-    failedReading(shownName, errno);
-  }
-  std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), std::fclose);
-  if (!file) {
-    int const error = errno;
-    close(fd);
-    failedReading(shownName, error);
-  }
-  struct stat status;
-  if (fstat(fd, &status) != 0)
-    failedReading(shownName, errno);
-  if (!S_ISREG(status.st_mode))
-    fileError(EXIT_NO_INPUT, shownName, "cannot read: not a regular file");
-  // Room for what the file claims and one byte more, so that the end is
-  // seen in the first read; a buffer of the largest size would cost a small
-  // file the pages of a megabyte.
-  std::size_t const room = std::min<std::size_t>(
-      static_cast<std::size_t>(std::max<off_t>(status.st_size, 4095)) + 1, kLargestFile + 1);
-  std::string text;
+  char* text = nullptr;
   std::size_t size = 0;
-  while (size <= kLargestFile) {
-    text.resize(std::min(std::max(room, size * 2), kLargestFile + 1));
-    std::size_t const got = std::fread(&text[size], 1, text.size() - size, file.get());
-    size += got;
-    if (std::ferror(file.get()))
-      failedReading(shownName, errno);
-    if (got == 0 || std::feof(file.get()))
-      break;
-  }
-  if (size > kLargestFile)
-    fileError(EXIT_REFUSED, shownName, "1 MiB or more, too big for a settings file");
-  text.resize(size);
-  return text;
+  settings_file_report_t report{};
+  int const status =
+      api4().settings_file_read(path.c_str(), kReadWaitMilliseconds, &text, &size, &report);
+  if (status != SETTINGS_NO_ERROR)
+    failedReading(shownName, status, report);
+  if (text == nullptr)
+    return std::nullopt;
+  std::unique_ptr<char, void (*)(char*)> const owned(text, api4().settings_text_free);
+  return std::string(text, size);
 }
 
 void requireReadableSize(std::string const& shownName, std::string const& text) {
@@ -171,40 +186,28 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
                        std::optional<std::string> const& original, std::string const& text,
                        settings_lock_t* lock) {
   requireReadableSize(shownName, text);
-  int const status =
-      lock != nullptr
-          ? api3().settings_locked_file_replace(lock, text.data(), text.size())
-          : api2().settings_replace_file_contents(path.c_str(), text.data(), text.size());
-  if (status == SETTINGS_NO_ERROR)
-    return;
-  throwWriteFailure(shownName, path, original, text, status);
+  settings_file_report_t report{};
+  int status = SETTINGS_NO_ERROR;
+  if (lock != nullptr) {
+    status = api3().settings_locked_file_replace(lock, text.data(), text.size());
+    api4().settings_lock_last_report(lock, &report);
+  } else {
+    status = api4().settings_file_replace(path.c_str(), text.data(), text.size(), &report);
+  }
+  if (status != SETTINGS_NO_ERROR)
+    failWrite(shownName, original.has_value(), status, report);
 }
 
-void refuseWrite(std::string const& shownName, std::string const& path, int status) {
-  // The file's own refusal first (not a regular file, unreadable), as a
-  // command that reads before it writes reports it.
-  std::optional<std::string> const now = readSettingsFile(shownName, path);
-  throwWriteFailure(shownName, path, now, now.value_or(""), status);
+void failRead(std::string const& shownName, int status, settings_file_report_t const& report) {
+  failedReading(shownName, status, report);
 }
 
-void throwWriteFailure(std::string const& shownName, std::string const& path,
-                       std::optional<std::string> const& original, std::string const& text,
-                       int status) {
-  if (status == SETTINGS_OPEN_FILE_ERROR) {
-    if (std::optional<std::string> const rule = refusingRule(path))
-      fileError(EXIT_NO_PERMISSION, shownName, "refused: " + *rule + "; nothing was changed");
-  }
-  WriteFailure const failure = probeWriteFailure(path, status);
-  std::optional<std::string> now;
-  try {
-    now = readSettingsFile(shownName, path);
-  } catch (ToolError const&) {
-  }
-  char const* const outcome = !now && !original ? "nothing was created"
-                              : now == original ? "the file is unchanged"
-                              : now == text     ? "the new text is in place but may not be synced"
-                                                : "the file may be damaged";
-  fileError(failure.status, shownName, failure.reason + "; " + outcome);
+void failWrite(std::string const& shownName, bool existed, int status,
+               settings_file_report_t const& report) {
+  if (isRefusal(report))
+    fileError(EXIT_NO_PERMISSION, shownName, refusal(shownName, report) + "; nothing was changed");
+  WriteFailure const failure = writeFailure(existed, status, report);
+  fileError(failure.status, shownName, failure.reason + "; " + outcome(existed, report));
 }
 
 }  // namespace tamo_tool

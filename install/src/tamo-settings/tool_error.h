@@ -35,9 +35,15 @@ class ToolError : public std::runtime_error {
   bool hasFile = false;
 };
 
-// The printable form of bytes quoted in a message: control bytes become
-// escapes, so a file's content cannot drive the terminal.
+// The printable form of bytes quoted in a message: controls (C0, DEL, C1,
+// also as UTF-8) and bytes of no UTF-8 sequence become escapes, and a
+// backslash is doubled, so a file's content cannot drive the terminal and
+// an escape in it cannot pass for one of ours.
 std::string printable(std::string const& text);
+// A whole message made safe for the terminal as printable does, except that
+// backslashes stay: what printable already escaped passes unchanged, and
+// whatever reached the message raw is escaped all the same.
+std::string terminalSafe(std::string const& message);
 
 // "FILE: reason", with the file named as printable text.
 [[noreturn]] void fileError(int status, std::string const& file, std::string const& reason);

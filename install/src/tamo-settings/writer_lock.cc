@@ -14,7 +14,7 @@ namespace {
 constexpr std::int64_t kLongestWaitMilliseconds = INT_MAX;
 
 [[noreturn]] void badWait(std::string const& text) {
-  throw ToolError(EXIT_USAGE, "--wait=" + text +
+  throw ToolError(EXIT_USAGE, "--wait=" + printable(text) +
                                   ": not a number of seconds, such as 0, 2 or 0.5 "
                                   "(see tamo-settings --help)");
 }
@@ -42,15 +42,19 @@ int waitMilliseconds(std::string const& text) {
   return static_cast<int>(milliseconds);
 }
 
-[[noreturn]] void lockFailed(std::string const& shownName, std::string const& path, int status) {
-  if (status == SETTINGS_LOCKED_ERROR)
-    throw ToolError(EXIT_LOCKED, shownName + ": locked by another writer");
+// A lock the walk refused is told as the read that would follow it: nothing
+// was touched yet.
+[[noreturn]] void lockFailed(std::string const& shownName, int status,
+                             settings_file_report_t const& report) {
+  if (status == SETTINGS_LOCKED_ERROR && report.reason != SETTINGS_PATH_BUSY)
+    fileError(EXIT_LOCKED, shownName, "locked by another writer");
   if (status == SETTINGS_LOCK_REFUSED_ERROR)
-    throw ToolError(EXIT_NO_PERMISSION,
-                    shownName +
-                        ": its file system refuses the writers' lock; nothing written "
-                        "(--no-lock writes without it, unprotected from other writers)");
-  refuseWrite(shownName, path, status);
+    fileError(EXIT_NO_PERMISSION, shownName,
+              "its file system refuses the writers' lock; nothing written "
+              "(--no-lock writes without it, unprotected from other writers)");
+  if (report.reason == SETTINGS_PATH_NOT_REGULAR || report.reason == SETTINGS_PATH_BUSY)
+    failRead(shownName, status, report);
+  failWrite(shownName, false, status, report);
 }
 
 }  // namespace
@@ -70,9 +74,10 @@ WriterLock::WriterLock(Arguments const& arguments, std::string const& name, std:
   int const milliseconds = wait ? waitMilliseconds(*wait) : kDefaultWaitSeconds * 1000;
   if (arguments.has("--no-lock") || arguments.has("--check"))
     return;
-  int const status = api3().settings_lock_file(path.c_str(), milliseconds, &lock);
+  settings_file_report_t report{};
+  int const status = api4().settings_file_lock(path.c_str(), milliseconds, &lock, &report);
   if (status != SETTINGS_NO_ERROR)
-    lockFailed(shownName, path, status);
+    lockFailed(shownName, status, report);
 }
 
 WriterLock::~WriterLock() {
@@ -84,12 +89,11 @@ std::optional<std::string> WriterLock::read() const {
   char const* text = nullptr;
   std::size_t size = 0;
   int const status = api3().settings_locked_file_read(lock, &text, &size);
-  if (status == SETTINGS_FILE_TOO_BIG_ERROR)
-    throw ToolError(EXIT_REFUSED, shownName + ": 1 MiB or more, too big for a settings file");
-  if (status == SETTINGS_OPEN_FILE_ERROR || status == SETTINGS_READ_FILE_ERROR)
-    throw ToolError(EXIT_NO_INPUT, shownName + ": cannot read");
-  if (status != SETTINGS_NO_ERROR)
-    internalFailure("settings_locked_file_read", status);
+  if (status != SETTINGS_NO_ERROR) {
+    settings_file_report_t report{};
+    api4().settings_lock_last_report(lock, &report);
+    failRead(shownName, status, report);
+  }
   if (text == nullptr)
     return std::nullopt;
   return std::string(text, size);
@@ -102,10 +106,9 @@ void WriterLock::release() {
     return;
   int const status = api3().settings_lock_release(held);
   if (status != SETTINGS_NO_ERROR)
-    throw ToolError(EXIT_INTERNAL, shownName +
-                                       ": the writers' lock was not released cleanly (library "
-                                       "status " +
-                                       std::to_string(status) + ") after the change was made");
+    fileError(EXIT_INTERNAL, shownName,
+              "the writers' lock was not released cleanly (library status " +
+                  std::to_string(status) + ") after the change was made");
 }
 
 }  // namespace tamo_tool

@@ -76,9 +76,9 @@ int statAt(int directory, std::string const& name, struct stat& result, std::not
 // readlinkat into text; -1 with errno set when it fails.
 int readLinkAt(int directory, std::string const& name, std::string& text, std::nothrow_t const&);
 int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const&);  // mode 0700
-// openat(directory, ".", O_WRONLY | O_TMPFILE, mode): an unnamed file in it.
+// openat(directory, ".", O_RDWR | O_TMPFILE, mode): an unnamed file in it.
 int openUnnamed(int directory, mode_t mode, std::nothrow_t const&);
-// openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode)
+// openat(directory, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode)
 int openExclusiveAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&);
 // linkat(fd, "", directory, name, AT_EMPTY_PATH): names an unnamed file;
 // needs CAP_DAC_READ_SEARCH (ENOENT without it).
@@ -94,15 +94,24 @@ int linkUnnamed(int descriptors, int fd, int directory, std::string const& name,
 int renameAt(int directory, std::string const& from, std::string const& to, unsigned flags,
              std::nothrow_t const&);
 int unlinkAt(int directory, std::string const& name, std::nothrow_t const&);
-// flistxattr, fgetxattr and fsetxattr (flags 0).
+// flistxattr, fgetxattr, fsetxattr (flags 0) and fremovexattr.
 ssize_t listAttributes(int fd, char* names, size_t size, std::nothrow_t const&);
 ssize_t getAttribute(int fd, char const* name, void* value, size_t size, std::nothrow_t const&);
 int setAttribute(int fd, char const* name, void const* value, size_t size, std::nothrow_t const&);
+int removeAttribute(int fd, char const* name, std::nothrow_t const&);
+// fcntl(fd, F_DUPFD_CLOEXEC, 0)
+int duplicate(int fd, std::nothrow_t const&);
+// lseek(fd, offset, SEEK_SET)
+off_t seekTo(int fd, off_t offset, std::nothrow_t const&);
 
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&);
 
 // The writers' lock.
 int flock(int fd, int operation, std::nothrow_t const&);
+// fcntl(fd, F_OFD_SETLK) over the whole file, type F_WRLCK or F_UNLCK: a
+// lock of the open file description, which no other descriptor's close
+// releases. Never waits.
+int lockOpenFile(int fd, short type, std::nothrow_t const&);
 // nanosleep for the duration; an interrupted pause simply ends early.
 void pause(std::chrono::microseconds duration, std::nothrow_t const&);
 

@@ -197,11 +197,11 @@ int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const
 }
 
 int openUnnamed(int directory, mode_t mode, std::nothrow_t const&) {
-  return ::openat(directory, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+  return ::openat(directory, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, mode);
 }
 
 int openExclusiveAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&) {
-  return ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+  return ::openat(directory, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   mode);
 }
 
@@ -245,12 +245,31 @@ int setAttribute(int fd, char const* name, void const* value, size_t size, std::
   return ::fsetxattr(fd, name, value, size, 0);
 }
 
+int removeAttribute(int fd, char const* name, std::nothrow_t const&) {
+  return ::fremovexattr(fd, name);
+}
+
+int duplicate(int fd, std::nothrow_t const&) {
+  return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+off_t seekTo(int fd, off_t offset, std::nothrow_t const&) {
+  return ::lseek(fd, offset, SEEK_SET);
+}
+
 ssize_t read(int fd, void* data, size_t size, std::nothrow_t const&) {
   return ::read(fd, data, size);
 }
 
 int flock(int fd, int operation, std::nothrow_t const&) {
   return ::flock(fd, operation);
+}
+
+int lockOpenFile(int fd, short type, std::nothrow_t const&) {
+  struct flock whole {};
+  whole.l_type = type;
+  whole.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &whole);
 }
 
 void pause(std::chrono::microseconds duration, std::nothrow_t const&) {

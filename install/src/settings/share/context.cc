@@ -50,7 +50,9 @@ Context::~Context() = default;
 void Context::importFromFile(char const* fileName, ConfigValidator const* validator,
                              KeyMapper const* keyMapper, bool failFast,
                              bool allowKeysWithoutValues) {
-  Filename const canonical = Filename(fileName).canonicalize();
+  Filename const given(fileName);
+  refuseBackslash(given.getPath());
+  Filename const canonical = given.canonicalize();
   PlainTextFileConfigParser parser(canonical);
   parser.setImportRecord(&importRecord);
   updateConfig(parser, validator, keyMapper, failFast, allowKeysWithoutValues);
@@ -140,7 +142,9 @@ void Context::eraseKey(char const* key) {
 }
 
 void Context::exportToFile(char const* fileName) const {
-  Filename const canonical = Filename(fileName).canonicalize();
+  Filename const given(fileName);
+  refuseBackslash(given.getPath());
+  Filename const canonical = given.canonicalize();
   std::string const text = serializeConfig(*config);
   // The missing directories are made during the one walk that finds the
   // file, not by names resolved again afterwards.

@@ -1,16 +1,21 @@
 #include "parser.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "file_ops.h"
+#include "file_report.h"
 #include "import_record.h"
 #include "status.h"
+#include "target_directory.h"
 #include "value.h"
 
 namespace settings_impl {
@@ -40,7 +45,13 @@ class FileBuffer : public PlainTextFileConfigParser::IBuffer {
   explicit FileBuffer(Filename const& file) : file(file) {}
 
   WholeText getContents() const override {
-    WholeText text = readWholeFile(file, kFileSizeLimit);
+    // Through the same walk as every write: a name that another user could
+    // steer is refused, and only a missing file reads as one.
+    std::optional<WholeText> read =
+        readNamedFile(file.getPath(), std::chrono::milliseconds(0), kFileSizeLimit);
+    if (!read)
+      failFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_MISSING, ENOENT);
+    WholeText text = std::move(*read);
     validateBufferContents(text.data.get(), text.size);
     return text;
   }

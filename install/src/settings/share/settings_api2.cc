@@ -53,22 +53,9 @@ int context_get_key_line(settings_context_t* context, char const* key, int* line
 }
 
 int settings_replace_file_contents(char const* fileName, char const* text, size_t size) noexcept {
-  if (anyNull(fileName) || (text == nullptr && size != 0))
-    return invalidArgument(SETTINGS_SOURCE_POS);
-  return translateExceptions(SETTINGS_SOURCE_POS, [&] {
-    // The name is the kernel's, as for any program: '/' alone separates and
-    // ".." is the parent of what the name reached, link or not. A backslash,
-    // which the textual rule of the first table reads as a separator, is
-    // refused rather than given either meaning.
-    settings_impl::Filename const name(fileName);
-    if (name.getPath().find('\\') != std::string::npos)
-      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-    std::string_view const contents(size != 0 ? text : "", size);
-    settings_impl::replaceFileContents(
-        settings_impl::TargetDirectory::resolve(name.getPath(),
-                                                settings_impl::TargetDirectory::Parents::MustExist),
-        contents);
-  });
+  // The name is the kernel's, as for any program: '/' alone separates and
+  // ".." is the parent of what the name reached, link or not.
+  return settings_file_replace(fileName, text, size, nullptr);
 }
 
 int context_import_from_buffer(settings_context_t* context, char const* text, size_t size,

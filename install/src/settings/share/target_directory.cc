@@ -2,58 +2,35 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
-#include <optional>
 #include <utility>
 
 #include "../platform/platform.h"
+#include "file_report.h"
 #include "status.h"
 
 namespace settings_impl {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // As the kernel's own limit on links met in one resolution.
 constexpr int kMostLinks = 40;
-
-[[noreturn]] bool refuse() {
-  throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
-}
+// A lease holder is given time to let go: short pauses first, since a
+// well-behaved holder answers the kernel's break at once.
+constexpr std::chrono::microseconds kFirstPause{200};
+constexpr std::chrono::microseconds kLongestPause{10000};
 
 bool isSameObject(struct stat const& a, struct stat const& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool isStickyWorldWritable(struct stat const& directory) {
-  return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
-}
-
-// Whoever may change a link chooses where it leads: following it is safe
-// only for a link made by the caller, by root, or by the directory's owner,
-// who could have put anything there anyway. In a sticky world-writable
-// directory the kernel's fs.protected_symlinks rule holds as well: root's
-// own link there is followed only by root or the directory's owner.
-bool mayFollow(struct stat const& link, struct stat const& directory, uid_t caller) {
-  bool const trusted = link.st_uid == caller || link.st_uid == directory.st_uid;
-  if (isStickyWorldWritable(directory))
-    return trusted;
-  return trusted || link.st_uid == 0;
-}
-
-// fs.protected_regular: another user's file planted in a sticky
-// world-writable directory is not written by the caller.
-bool mayWrite(struct stat const& file, struct stat const& directory, uid_t caller) {
-  return !isStickyWorldWritable(directory) || file.st_uid == caller ||
-         file.st_uid == directory.st_uid;
-}
-
-// A link made by another user must not lead the caller into a directory
-// that user could not have written: that would lend the caller's rights.
-// Group and access-list rights are not counted, which refuses too much
-// rather than too little.
-bool userMayWrite(uid_t user, struct stat const& directory) {
-  return (directory.st_uid == user && (directory.st_mode & S_IWUSR) != 0) ||
-         (directory.st_mode & S_IWOTH) != 0;
+// fs.protected_regular=2: a sticky directory that others than its owner may
+// write, world or group.
+bool isStickySharedDirectory(struct stat const& directory) {
+  return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & (S_IWOTH | S_IWGRP)) != 0;
 }
 
 struct Directory {
@@ -61,198 +38,314 @@ struct Directory {
   struct stat status {};
 };
 
-Directory openStep(int from, std::string const& name) {
-  Directory next;
-  next.handle =
-      IoHandle(platform::openAt(from, name, O_PATH | O_DIRECTORY | O_NOFOLLOW, std::nothrow));
-  if (next.handle.get() == -1 || platform::fstat(next.handle.get(), next.status, std::nothrow) != 0)
-    refuse();
-  return next;
-}
+// A component of what is left to walk, with the component of the caller's
+// name it came from: a link's text counts as the component that led to it.
+struct Pending {
+  std::string text;
+  int component;
+};
 
-// A directory made here is synced into its parent, so that the file later
-// made in it survives a power cut.
-void makeDirectory(Directory const& parent, std::string const& name) {
-  if (platform::makeDirectoryAt(parent.handle.get(), name, std::nothrow) != 0) {
-    if (errno == EEXIST)
-      return;
-    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-  }
-  IoHandle readable(
-      platform::openAt(parent.handle.get(), ".", O_RDONLY | O_DIRECTORY, std::nothrow));
-  if (readable.get() == -1 || platform::fsync(readable.get(), std::nothrow) != 0 ||
-      platform::close(readable.release(), std::nothrow) != 0)
-    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-}
-
-void splitInto(std::string const& text, std::deque<std::string>& pending) {
-  std::deque<std::string> parts;
+void splitInto(std::string const& text, int component, std::deque<Pending>& pending) {
+  std::deque<Pending> parts;
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = text.find('/', start);
     if (end == std::string::npos)
       end = text.size();
     if (end > start && text.compare(start, end - start, ".") != 0)
-      parts.push_back(text.substr(start, end - start));
+      parts.push_back(Pending{text.substr(start, end - start), component});
     start = end + 1;
   }
   pending.insert(pending.begin(), parts.begin(), parts.end());
 }
 
-Directory startOf(std::string const& text) {
-  return openStep(AT_FDCWD, text.front() == '/' ? "/" : ".");
+// The caller's name cut with each component numbered from 1.
+std::deque<Pending> componentsOf(std::string const& name) {
+  std::deque<Pending> all;
+  std::size_t start = 0;
+  int number = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos)
+      end = name.size();
+    if (end > start && name.compare(start, end - start, ".") != 0)
+      all.push_back(Pending{name.substr(start, end - start), ++number});
+    start = end + 1;
+  }
+  return all;
 }
 
 // One walk over the components, each opened through the directory reached
-// before it (systemd's path resolution has this shape).
+// before it, each judged by the owner of the object it comes from.
 class Walk {
  public:
-  Walk(std::string const& name, TargetDirectory::Parents parents)
-      : caller(platform::effectiveUser(std::nothrow)), parents(parents), current(startOf(name)) {
-    splitInto(name, pending);
+  Walk(std::string const& name, TargetDirectory::Parents parents, TargetDirectory::Purpose purpose)
+      : caller(platform::effectiveUser(std::nothrow)),
+        parents(parents),
+        purpose(purpose),
+        pending(componentsOf(name)) {
+    current = openStep(AT_FDCWD, name.front() == '/' ? "/" : ".", 0);
+    from = current.status.st_uid;
   }
 
- private:
-  uid_t caller;
-  TargetDirectory::Parents parents;
-
- public:
   // Leaves current at the file's directory and returns the file's name.
   std::string run() {
     while (!pending.empty()) {
-      std::string component = std::move(pending.front());
+      Pending next = std::move(pending.front());
       pending.pop_front();
-      if (component == "..") {
-        current = openStep(current.handle.get(), "..");
+      component = next.component;
+      if (next.text == "..") {
+        enter(openStep(current.handle.get(), "..", component));
         continue;
       }
-      if (step(component))
-        return component;
+      if (step(next.text))
+        return next.text;
     }
-    refuse();  // the name ends in a directory
+    refuseNotRegular(EISDIR);  // the name ends in a directory
   }
 
   Directory current;
   bool exists = false;
   struct stat file {};
-  std::optional<uid_t> steeredBy;
 
  private:
+  bool trusted(uid_t owner) const { return owner == 0 || owner == caller; }
+
+  // The one rule: from another user's object, only that user's objects.
+  bool mayReach(uid_t owner) const { return trusted(from) || owner == from; }
+
+  [[noreturn]] void refuse(int reason, int error = 0, int code = SETTINGS_OPEN_FILE_ERROR) const {
+    settings_file_report_t report = fileReport(reason, error);
+    report.component = component;
+    if (reason == SETTINGS_PATH_STEERED)
+      report.owner = from;
+    throw FileError(code, report);
+  }
+
+  [[noreturn]] void refusePlanted(uid_t owner) const {
+    settings_file_report_t report = fileReport(SETTINGS_PATH_PLANTED);
+    report.component = component;
+    report.owner = owner;
+    throw FileError(SETTINGS_OPEN_FILE_ERROR, report);
+  }
+
+  Directory openStep(int at, std::string const& name, int number) const {
+    Directory next;
+    next.handle =
+        IoHandle(platform::openAt(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW, std::nothrow));
+    if (next.handle.get() == -1 ||
+        platform::fstat(next.handle.get(), next.status, std::nothrow) != 0) {
+      int const error = errno;
+      settings_file_report_t report =
+          fileReport(error == ENOTDIR ? SETTINGS_PATH_NOT_DIRECTORY : SETTINGS_PATH_SYSTEM, error);
+      report.component = number;
+      throw FileError(SETTINGS_OPEN_FILE_ERROR, report);
+    }
+    return next;
+  }
+
+  void enter(Directory next) {
+    if (!mayReach(next.status.st_uid))
+      refuse(SETTINGS_PATH_STEERED);
+    current = std::move(next);
+    from = current.status.st_uid;
+  }
+
   // True when component is the file's own name.
-  bool step(std::string const& component) {
+  bool step(std::string const& name) {
     bool const last = pending.empty();
     struct stat entry {};
-    if (platform::statAt(current.handle.get(), component, entry, std::nothrow) != 0) {
-      if (errno != ENOENT)
-        refuse();
-      // A dangling link makes nothing: whoever set it chose the name.
-      if (last)
-        return finalFromLink ? refuse() : true;
-      if (parents == TargetDirectory::Parents::MustExist)
-        refuse();
-      makeDirectory(current, component);
-      current = openStep(current.handle.get(), component);
-      return false;
+    if (platform::statAt(current.handle.get(), name, entry, std::nothrow) != 0) {
+      int const error = errno;
+      if (error != ENOENT)
+        refuse(error == ENOTDIR ? SETTINGS_PATH_NOT_DIRECTORY : SETTINGS_PATH_SYSTEM, error);
+      return missing(name, last);
     }
+    if (!mayReach(entry.st_uid))
+      refuse(SETTINGS_PATH_STEERED);
     if (S_ISLNK(entry.st_mode)) {
-      followLink(component, entry);
+      followLink(name, entry);
       return false;
     }
-    if (last) {
-      if (!S_ISREG(entry.st_mode) || !mayWrite(entry, current.status, caller))
-        refuse();
-      exists = true;
-      file = entry;
-      return true;
+    if (last)
+      return foundFile(entry);
+    if (!S_ISDIR(entry.st_mode)) {
+      // Only where directories would have to be made below a file is the
+      // name itself at fault, as it was when directories were made by name.
+      if (parents == TargetDirectory::Parents::Create && pending.size() >= 2)
+        refuse(SETTINGS_PATH_NOT_DIRECTORY, ENOTDIR, SETTINGS_INVALID_FILENAME_ERROR);
+      refuse(SETTINGS_PATH_NOT_DIRECTORY, ENOTDIR);
     }
-    // As the directories were made before: only where one must be made
-    // below a file is the name itself at fault.
-    if (!S_ISDIR(entry.st_mode) && parents == TargetDirectory::Parents::Create &&
-        pending.size() >= 2)
-      throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-    Directory next = openStep(current.handle.get(), component);
+    Directory next = openStep(current.handle.get(), name, component);
     if (!isSameObject(next.status, entry))
-      refuse();
-    current = std::move(next);
+      refuse(SETTINGS_PATH_REPLACED);
+    enter(std::move(next));
     return false;
   }
 
-  void followLink(std::string const& component, struct stat const& link) {
-    if (!mayFollow(link, current.status, caller) || ++links > kMostLinks)
-      refuse();
+  // A directory read as a file has always failed at its first read.
+  [[noreturn]] void refuseNotRegular(int error) const {
+    bool const read = purpose == TargetDirectory::Purpose::Read && error == EISDIR;
+    refuse(SETTINGS_PATH_NOT_REGULAR, error,
+           read ? SETTINGS_READ_FILE_ERROR : SETTINGS_OPEN_FILE_ERROR);
+  }
+
+  bool foundFile(struct stat const& entry) {
+    if (!S_ISREG(entry.st_mode))
+      refuseNotRegular(S_ISDIR(entry.st_mode) ? EISDIR : 0);
+    if (purpose == TargetDirectory::Purpose::Write && isStickySharedDirectory(current.status) &&
+        entry.st_uid != caller && entry.st_uid != current.status.st_uid)
+      refusePlanted(entry.st_uid);
+    exists = true;
+    file = entry;
+    return true;
+  }
+
+  // A name that is not there: the file to be made, or a directory to make.
+  // A link to nothing makes nothing: whoever set it chose the name.
+  bool missing(std::string const& name, bool last) {
+    if (last) {
+      if (finalFromLink && purpose == TargetDirectory::Purpose::Write)
+        refuse(SETTINGS_PATH_DANGLING, ENOENT);
+      return true;
+    }
+    if (parents == TargetDirectory::Parents::MustExist)
+      refuse(SETTINGS_PATH_MISSING, ENOENT);
+    // The directory made would be the caller's: judged before it is made.
+    if (!mayReach(caller))
+      refuse(SETTINGS_PATH_STEERED);
+    makeDirectory(name);
+    Directory next = openStep(current.handle.get(), name, component);
+    enter(std::move(next));
+    return false;
+  }
+
+  // A directory made here is synced into its parent, so that the file later
+  // made in it survives a power cut.
+  void makeDirectory(std::string const& name) {
+    if (platform::makeDirectoryAt(current.handle.get(), name, std::nothrow) != 0) {
+      if (errno == EEXIST)
+        return;
+      refuse(SETTINGS_PATH_SYSTEM, errno, SETTINGS_INVALID_FILENAME_ERROR);
+    }
+    IoHandle readable(
+        platform::openAt(current.handle.get(), ".", O_RDONLY | O_DIRECTORY, std::nothrow));
+    if (readable.get() == -1 || platform::fsync(readable.get(), std::nothrow) != 0 ||
+        platform::close(readable.release(), std::nothrow) != 0)
+      refuse(SETTINGS_PATH_SYSTEM, errno, SETTINGS_INVALID_FILENAME_ERROR);
+  }
+
+  void followLink(std::string const& name, struct stat const& link) {
+    if (++links > kMostLinks)
+      refuse(SETTINGS_PATH_TOO_MANY_LINKS, ELOOP);
     std::string text;
-    if (platform::readLinkAt(current.handle.get(), component, text, std::nothrow) != 0 ||
-        text.empty())
-      refuse();
-    if (link.st_uid != caller && link.st_uid != 0)
-      steeredBy = link.st_uid;
+    if (platform::readLinkAt(current.handle.get(), name, text, std::nothrow) != 0)
+      refuse(SETTINGS_PATH_SYSTEM, errno);
+    if (text.empty())
+      refuse(SETTINGS_PATH_DANGLING, ENOENT);
+    // From here the link's owner answers for where its text leads.
+    from = link.st_uid;
     if (pending.empty())
       finalFromLink = true;
     if (text.front() == '/')
-      current = startOf(text);
-    splitInto(text, pending);
+      enter(openStep(AT_FDCWD, "/", component));
+    splitInto(text, component, pending);
   }
 
-  std::deque<std::string> pending;
+  uid_t caller;
+  TargetDirectory::Parents parents;
+  TargetDirectory::Purpose purpose;
+  std::deque<Pending> pending;
+  uid_t from = 0;  // owner of the object the next step comes from
+  int component = 0;
   int links = 0;
   bool finalFromLink = false;
 };
 
-IoHandle openChecked(TargetDirectory const& target, int flags) {
-  IoHandle file(platform::openAt(target.directory(), target.name(), flags | O_NOFOLLOW | O_NOCTTY,
-                                 std::nothrow));
+[[noreturn]] void refuseFile(int code, int reason, int error = 0) {
+  throw FileError(code, fileReport(reason, error));
+}
+
+IoHandle openChecked(int directory, std::string const& name, int flags, struct stat const& found) {
+  IoHandle file(
+      platform::openAt(directory, name, flags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, std::nothrow));
+  if (file.get() == -1)
+    return file;
   struct stat opened {};
-  if (file.get() == -1 || platform::fstat(file.get(), opened, std::nothrow) != 0 ||
-      !S_ISREG(opened.st_mode) || !isSameObject(opened, target.fileStatus()))
-    refuse();
+  if (platform::fstat(file.get(), opened, std::nothrow) != 0)
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_SYSTEM, errno);
+  if (!S_ISREG(opened.st_mode))
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_NOT_REGULAR);
+  if (!isSameObject(opened, found))
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_REPLACED);
   return file;
 }
 
 }  // namespace
 
-TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parents) {
+TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parents,
+                                         Purpose purpose) {
   if (name.empty())
-    throw settings::Exception(SETTINGS_INVALID_FILENAME_ERROR);
-  Walk walk(name, parents);
+    refuseFile(SETTINGS_INVALID_FILENAME_ERROR, SETTINGS_PATH_NO_REASON);
+  Walk walk(name, parents, purpose);
   std::string const fileName = walk.run();
-  if (walk.steeredBy && !userMayWrite(*walk.steeredBy, walk.current.status))
-    refuse();
   TargetDirectory target;
   target.directoryHandle = IoHandle(
       platform::openAt(walk.current.handle.get(), ".", O_RDONLY | O_DIRECTORY, std::nothrow));
   if (target.directory() == -1 ||
-      platform::fstat(target.directory(), target.directoryState, std::nothrow) != 0 ||
-      !isSameObject(target.directoryState, walk.current.status))
-    refuse();
+      platform::fstat(target.directory(), target.directoryState, std::nothrow) != 0)
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_SYSTEM, errno);
+  if (!isSameObject(target.directoryState, walk.current.status))
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_REPLACED);
   target.fileName = fileName;
   target.found = walk.exists;
   target.fileState = walk.file;
   return target;
 }
 
-// Non-blocking, so that what replaced the file meanwhile (a FIFO, a device)
-// is opened without waiting and then refused.
-IoHandle TargetDirectory::openForReading() const {
+// Never blocking: the open is non-blocking, so that what replaced the file
+// meanwhile (a FIFO, a device) is opened without waiting and then refused,
+// and a lease makes it fail with EWOULDBLOCK rather than wait the kernel's
+// lease-break time; the kernel has then told the holder, and the open is
+// tried again until the deadline.
+IoHandle TargetDirectory::open(int flags, Clock::time_point deadline, int busyCode) const {
   if (!found)
-    refuse();
-  return openChecked(*this, O_RDONLY | O_NONBLOCK);
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_REPLACED, ENOENT);
+  std::chrono::microseconds pause = kFirstPause;
+  for (;;) {
+    IoHandle file = openChecked(directory(), fileName, flags, fileState);
+    if (file.get() != -1)
+      return file;
+    int const error = errno;
+    if (error == EINTR)
+      continue;
+    if (error != EWOULDBLOCK)
+      refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_SYSTEM, error);
+    Clock::time_point const now = Clock::now();
+    if (now >= deadline)
+      refuseFile(busyCode, SETTINGS_PATH_BUSY, error);
+    auto const left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+    platform::pause(std::min(pause, left), std::nothrow);
+    pause = std::min(pause * 2, kLongestPause);
+  }
 }
 
-// A lease holder makes a non-blocking open fail with EWOULDBLOCK; the open
-// then waits for the lease like any writer's, and the object is checked
-// after the wait.
+IoHandle TargetDirectory::openForReading(Clock::time_point deadline) const {
+  return open(O_RDONLY, deadline, SETTINGS_LOCKED_ERROR);
+}
+
+IoHandle TargetDirectory::openForWriting(Clock::time_point deadline) const {
+  return open(O_RDWR, deadline, SETTINGS_LOCKED_ERROR);
+}
+
+// Callers without a wait have no status for "busy": to them the file could
+// not be opened.
+IoHandle TargetDirectory::openForReading() const {
+  return open(O_RDONLY, Clock::now(), SETTINGS_OPEN_FILE_ERROR);
+}
+
 IoHandle TargetDirectory::openForWriting() const {
-  if (!found)
-    refuse();
-  IoHandle file(platform::openAt(directory(), fileName, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY,
-                                 std::nothrow));
-  if (file.get() == -1 && errno == EWOULDBLOCK)
-    return openChecked(*this, O_RDWR);
-  struct stat opened {};
-  if (file.get() == -1 || platform::fstat(file.get(), opened, std::nothrow) != 0 ||
-      !S_ISREG(opened.st_mode) || !isSameObject(opened, fileState))
-    refuse();
-  return file;
+  return open(O_RDWR, Clock::now(), SETTINGS_OPEN_FILE_ERROR);
 }
 
 bool TargetDirectory::stillNamesWhatWasFound() const {
@@ -266,13 +359,14 @@ WholeText readWholeFile(TargetDirectory const& target, std::size_t limit) {
   return readWholeFile(target.openForReading(), limit);
 }
 
-std::optional<WholeText> readNamedFile(std::string const& name, std::chrono::milliseconds,
+std::optional<WholeText> readNamedFile(std::string const& name, std::chrono::milliseconds wait,
                                        std::size_t limit) {
-  TargetDirectory const target =
-      TargetDirectory::resolve(name, TargetDirectory::Parents::MustExist);
+  Clock::time_point const deadline = Clock::now() + wait;
+  TargetDirectory const target = TargetDirectory::resolve(name, TargetDirectory::Parents::MustExist,
+                                                          TargetDirectory::Purpose::Read);
   if (!target.exists())
     return std::nullopt;
-  return readWholeFile(target, limit);
+  return readWholeFile(target.openForReading(deadline), limit);
 }
 
 }  // namespace settings_impl

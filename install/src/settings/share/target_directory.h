@@ -19,24 +19,29 @@ namespace settings_impl {
 class TargetDirectory {
  public:
   enum class Parents { MustExist, Create };
+  enum class Purpose { Read, Write };
 
-  // Finds the file that name stands for, as the kernel resolves it: '/'
-  // separates components, ".." is the parent of the directory reached so far
-  // (after any link), a relative name starts at the working directory. A
-  // backslash is an ordinary character here. Every link on the way, the
-  // final one included, is followed only when it is owned by the caller, by
-  // root, or by the owner of the directory holding it; a link in a sticky
-  // world-writable directory only when it is the caller's or the
-  // directory owner's (as fs.protected_symlinks); and after a link of another
-  // user, the file's directory must be one that user may write. An existing
-  // file must be a regular file, and in a sticky world-writable directory
-  // the caller's or the directory owner's (as fs.protected_regular). Each
-  // refusal is OPEN_FILE_ERROR (304), as are a missing parent directory (with
-  // MustExist), a dangling link, a loop of links and a name that ends in a
-  // directory. With Create, missing parent directories are made with mode
-  // 0700 and synced into their parents; INVALID_FILENAME_ERROR (311) when
-  // that fails, or for an empty name.
-  static TargetDirectory resolve(std::string const& name, Parents parents);
+  // Finds the file that name stands for, as the kernel resolves it ('/'
+  // separates components, ".." is the parent of the directory reached so
+  // far, after any link; a relative name starts at the working directory; a
+  // backslash is an ordinary character), one component at a time through
+  // descriptors, judging every step by the owner of where it comes from:
+  // from a directory or link owned by a user who is neither root nor the
+  // caller, a step may reach only that user's own objects (directories,
+  // links, the file, "..", the root an absolute link restarts from). For
+  // Write, an existing file in a sticky directory that others than its
+  // owner may write must be the caller's or the directory owner's. The file
+  // must be a regular one.
+  //
+  // Every refusal is a FileError: OPEN_FILE_ERROR (304) with the rule and the
+  // component, also for a missing directory (with MustExist), a loop of
+  // links, a name that ends in a directory and, for Write, one that ends in
+  // a link to nothing. With Create, each missing directory is judged as it
+  // is made (never inside another user's directory), made with mode 0700
+  // and synced into its parent; INVALID_FILENAME_ERROR (311) when that
+  // fails, when one would have to be made below a file, or for an empty name.
+  static TargetDirectory resolve(std::string const& name, Parents parents,
+                                 Purpose purpose = Purpose::Write);
 
   TargetDirectory(TargetDirectory&&) = default;
   TargetDirectory& operator=(TargetDirectory&&) = default;
@@ -56,18 +61,21 @@ class TargetDirectory {
     return fileState;
   }
 
-  // Opens the file found for reading without blocking on it; 304 when it is
-  // gone, no longer the object found, or not a regular file.
-  IoHandle openForReading() const;
-  // Opens the file found for reading and writing; 304 as above. A lease
-  // holder may make it wait; the object is checked after the wait.
-  IoHandle openForWriting() const;
+  // Open the file found without ever blocking: a lease of another process
+  // is retried until deadline, then LOCKED_ERROR (316); 304 when the file
+  // is gone, no longer the object found, or not a regular file. The forms
+  // without a deadline try once, and a lease is 304 to them.
+  IoHandle openForReading(std::chrono::steady_clock::time_point deadline) const;
+  IoHandle openForWriting(std::chrono::steady_clock::time_point deadline) const;
+  IoHandle openForReading() const;  // one try
+  IoHandle openForWriting() const;  // one try
   // Whether the name in the directory still stands for what was found (the
   // same object, or still nothing).
   bool stillNamesWhatWasFound() const;
 
  private:
   TargetDirectory() = default;
+  IoHandle open(int flags, std::chrono::steady_clock::time_point deadline, int busyCode) const;
 
   IoHandle directoryHandle{-1};
   struct stat directoryState {};
