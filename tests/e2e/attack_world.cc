@@ -259,7 +259,8 @@ void World::planAttacker(Rng& rng) {
     Step step{Step::kLink, true, at, "", kAttacker, kAttacker, 0777, -1};
     if (kind < 40 || (outside && kind < 92)) {
       std::vector<std::string> targets = paths;
-      targets.insert(targets.end(), {"", "vault", "vault/none.cfg", "att/none.cfg"});
+      // The link itself among them: a loop must end, not hang.
+      targets.insert(targets.end(), {"", "vault", "vault/none.cfg", "att/none.cfg", at});
       step.other = linkText(rng, folder, rng.pick(targets));
     } else if (kind < 52 || (outside && kind >= 96)) {
       step.kind = Step::kDirectory;
@@ -453,8 +454,10 @@ void World::addNamesUnder(std::string const& folder, std::vector<std::string>& o
   }
 }
 
+// Besides, ".." written in the name itself climbs out of the attacker's
+// folder as a link's text would.
 std::vector<std::string> World::names() const {
-  std::vector<std::string> out = {"att/new.cfg"};
+  std::vector<std::string> out = {"att/new.cfg", "att/../vault/secret.cfg"};
   addNamesUnder("att", out);
   return out;
 }

@@ -104,6 +104,16 @@ EntryPoint const& drawEntry(Rng& rng) {
   return kEntryPoints[pick < kEntryPoints.size() ? pick : kEntryPoints.size() - 1];
 }
 
+// Now and then a name is written another way that leads to the same place,
+// or, with a trailing "/", only to a folder.
+std::string decorated(Rng& rng, std::string name) {
+  std::size_t const slash = name.find('/', 1);
+  unsigned const how = rng.below(20);
+  if (slash == std::string::npos || how > 2)
+    return name;
+  return how == 0 ? name.insert(slash, "/") : how == 1 ? name.insert(slash, "/.") : name + "/";
+}
+
 // Names begin in att/, or now and then in a sticky folder others may write;
 // each is given absolute, or relative to the tree's root or to its folder.
 Operation draw(Rng& rng, World const& world) {
@@ -126,7 +136,7 @@ Operation draw(Rng& rng, World const& world) {
       name = name.substr(folder.size() + 1);
     if (form != 0 && rng.chance(15))
       name = "./" + name;
-    op.names.push_back(name);
+    op.names.push_back(decorated(rng, name));
   }
   return op;
 }
