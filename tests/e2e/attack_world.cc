@@ -377,24 +377,39 @@ bool World::build(std::string const& root) {
   return true;
 }
 
+namespace {
+
+std::string describeStep(Step const& step) {
+  switch (step.kind) {
+    case Step::kDirectory:
+      return "folder " + step.path + " mode " + octal(step.mode);
+    case Step::kFile:
+      return "file " + step.path + " mode " + octal(step.mode);
+    case Step::kLink:
+      return "link " + step.path + " -> " + (step.other[0] == '/' ? "$T" : "") + step.other;
+    case Step::kHardLink:
+      return "hard link " + step.path + " to " + step.other;
+    case Step::kRename:
+      return "move " + step.other + " to " + step.path;
+    case Step::kFifo:
+      return "FIFO " + step.path;
+    default:
+      return "default access list on " + step.path;
+  }
+}
+
+}  // namespace
+
 std::string World::describeSteps() const {
-  static char const* const kinds[] = {"folder",    "file", "link",       "hard link",
-                                      "move from", "FIFO", "default ACL"};
   std::string text;
   std::size_t answer = 0;
   for (Step const& step : steps) {
     if (!step.byAttacker)
       continue;
-    text += "  " + std::string(kinds[step.kind]) + " " + step.path;
-    if (step.kind == Step::kLink)
-      text += " -> " + (step.other[0] == '/' ? "$T" + step.other : step.other);
-    if (step.kind == Step::kHardLink || step.kind == Step::kRename)
-      text += (step.kind == Step::kHardLink ? " to " : " <- ") + step.other;
-    if (step.kind == Step::kDirectory || step.kind == Step::kFile)
-      text += " mode " + octal(step.mode);
     int const error = answer < answers.size() ? answers[answer] : -1;
     ++answer;
-    text += error == 0 ? ": done\n" : ": refused (" + std::string(std::strerror(error)) + ")\n";
+    text += "  " + describeStep(step) +
+            (error == 0 ? ": done\n" : ": refused (" + std::string(std::strerror(error)) + ")\n");
   }
   return text;
 }
