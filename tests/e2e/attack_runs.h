@@ -26,7 +26,10 @@ using Names = std::vector<std::string>;
 
 // What a successful run does to the file its name leads to; writes give
 // "password" the value "changed".
-enum Effect { kLeaves = 0, kShowsOld = 1, kWritesNew = 2, kRemovesKey = 4 };
+// kTextualDotDot: the first table's names lose "x/.." by text before any
+// step, so such a name typed by the caller never enters the attacker's
+// folder and is not drawn for it.
+enum Effect { kLeaves = 0, kShowsOld = 1, kWritesNew = 2, kRemovesKey = 4, kTextualDotDot = 8 };
 
 struct EntryPoint {
   char const* label;

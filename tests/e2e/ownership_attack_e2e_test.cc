@@ -128,8 +128,11 @@ Operation draw(Rng& rng, World const& world) {
   Names const names = inSticky ? world.namesIn(folder) : world.names();
   unsigned const form = rng.below(3);
   op.cwd = form == 2 ? folder : "";
+  bool const textual = (op.entry->effect & tamo_attack::kTextualDotDot) != 0;
   for (int i = 0; i < op.entry->names; ++i) {
     std::string name = rng.pick(names);
+    while (textual && ("/" + name + "/").find("/../") != std::string::npos)
+      name = rng.pick(names);
     if (form == 0)
       name = world.path(name);
     if (form == 2)
