@@ -226,11 +226,18 @@ TEST(KernelNames, DotDotAfterALinkIsWhatCatReads) {
   EXPECT_EQ("textual\n", readFile(layout.path("d/x.cfg")));
 }
 
-TEST(KernelNames, BackslashIsRefusedByTheReplacement) {
+TEST(KernelNames, BackslashIsRefusedByEveryTable) {
   Layout layout;
   std::string const evil = layout.path("sticky/evil\\..\\..\\victim\\shadow");
   writeFile(evil, "x=1\n");
   EXPECT_EQ(SETTINGS_INVALID_FILENAME_ERROR, replaceFile(evil));
+  // The first table once cut names at a backslash too: "x\..\..\victim"
+  // climbed out of a folder a caller had screened for '/' and "..".
+  EXPECT_EQ(SETTINGS_INVALID_FILENAME_ERROR, exportFile(evil));
+  settings_context_t* context = context_create();
+  EXPECT_EQ(SETTINGS_INVALID_FILENAME_ERROR,
+            context_import_from_file(context, evil.c_str(), nullptr, nullptr, 0, 0));
+  context_free(context);
   EXPECT_EQ(kShadow, readFile(layout.path("victim/shadow")));
   EXPECT_EQ("x=1\n", readFile(evil));
 }
