@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -22,57 +21,36 @@
 namespace tamo_attack {
 namespace {
 
-bool startsWith(std::string const& text, std::string const& prefix) {
+using std::string;
+
+bool startsWith(string const& text, string const& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string parentOf(std::string const& path) {
+string parentOf(string const& path) {
   std::size_t const slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash);
+  return slash == string::npos ? "" : path.substr(0, slash);
 }
 
-std::string join(std::string const& root, std::string const& relative) {
+string join(string const& root, string const& relative) {
   return relative.empty() ? root : root + "/" + relative;
 }
 
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno != EINTR)
-      break;
-    text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-  }
-  return text;
-}
-
-// A file's bytes without following a link or waiting on a FIFO; nullopt
-// when it cannot be opened.
-std::optional<std::string> readNoFollow(std::string const& path) {
-  int const fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+// A file's bytes; a link is not followed, a FIFO not waited on.
+std::optional<string> readNoFollow(string const& path, int fd = -1) {
+  if (fd < 0 && (fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) < 0)
     return std::nullopt;
-  std::string text = readAll(fd);
+  string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, text.size())) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
   ::close(fd);
   return text;
 }
 
-// Makes a file holding text; returns 0 or the errno of the failure.
-int makeFile(std::string const& path, mode_t mode, std::string const& text) {
-  int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0)
-    return errno;
-  int const error = ::write(fd, text.data(), text.size()) == ssize_t(text.size()) ? 0 : EIO;
-  ::close(fd);
-  return error;
-}
-
-std::string fileText(std::string const& path, std::string const& prefix, int& tokens) {
-  return "# " + path + "\npassword=" + prefix + std::to_string(++tokens) + "\n";
-}
-
-std::vector<std::string> entriesOf(std::string const& folder) {
-  std::vector<std::string> names;
+// Sorted, so that a seed draws the same names wherever it runs.
+Names entriesOf(string const& folder) {
+  Names names;
   if (DIR* dir = ::opendir(folder.c_str())) {
     while (dirent const* entry = ::readdir(dir))
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
@@ -83,577 +61,413 @@ std::vector<std::string> entriesOf(std::string const& folder) {
   return names;
 }
 
-// A POSIX access list in the kernel's form: rwx for the owner and for uid
-// 1000, r-x for the owning group and the others.
-std::string aclNamingTheAttacker() {
-  struct Entry {
-    std::uint16_t tag, perm;
-    std::uint32_t id;
-  };
-  std::uint32_t const none = 0xffffffffu, version = 2;
-  Entry const entries[] = {
-      {0x01, 7, none}, {0x02, 7, kAttacker}, {0x04, 5, none}, {0x10, 7, none}, {0x20, 5, none}};
-  std::string bytes(reinterpret_cast<char const*>(&version), sizeof version);
-  for (Entry const& entry : entries)
-    bytes.append(reinterpret_cast<char const*>(&entry), sizeof entry);
-  return bytes;
-}
-
-bool setAcl(std::string const& path, std::string const& which) {
-  std::string const acl = aclNamingTheAttacker();
+// An access list in the kernel's form: rwx for the owner and for uid 1000,
+// r-x for the owning group and the others.
+bool setAcl(string const& path, string const& which) {
+  struct {
+    std::uint32_t version = 2;
+    struct {
+      std::uint16_t tag, perm;
+      std::uint32_t id;
+    } entries[5] = {{1, 7, ~0u}, {2, 7, kAttacker}, {4, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
+  } const acl;
   auto const set = [&](char const* name) {
-    return ::setxattr(path.c_str(), name, acl.data(), acl.size(), 0) == 0;
+    return ::setxattr(path.c_str(), name, &acl, sizeof acl, 0) == 0;
   };
   return set("system.posix_acl_default") && (which != "both" || set("system.posix_acl_access"));
 }
 
-// One field of a spec item, a choice drawn when it offers several.
-std::string field(std::istringstream& in, Rng& rng) {
-  std::string text;
-  in >> text;
-  std::vector<std::string> choices;
-  std::istringstream parts(text);
-  for (std::string part; std::getline(parts, part, '|');)
-    choices.push_back(part);
-  return choices.empty() ? "" : rng.pick(choices);
-}
-
-bool makeItem(std::string const& root, std::string const& item, Rng& rng, std::string const& prefix,
-              int& tokens) {
+// Besides make()'s kinds, the attacker's moves: "hardlink" to LAST,
+// "rename" of LAST to PATH, "fifo". Returns 0 or the errno of the failure.
+int makeItem(string const& root, string const& item, Rng& rng, string const& prefix, int& tokens) {
   std::istringstream in(item);
-  char kind = 0;
-  in >> kind;
-  std::string const relative = field(in, rng), ids = field(in, rng), last = field(in, rng);
-  std::string const path = join(root, relative);
+  string fields[4];
+  for (string& field : fields) {
+    Names choices;
+    in >> field;
+    for (std::istringstream parts(field); std::getline(parts, field, '|');)
+      choices.push_back(field);
+    field = choices.empty() ? "" : rng.pick(choices);
+  }
+  auto const& [kind, relative, ids, last] = fields;
+  string const path = join(root, relative), other = join(root, last);
+  char const* const at = path.c_str();
   uid_t const owner = std::stoul(ids);
   gid_t const group = std::stoul(ids.substr(ids.find(':') + 1));
-  mode_t const mode = kind == 'd' || kind == 'f' ? std::stoul(last, nullptr, 8) : 0;
-  struct stat parent {};
-  if (::lstat(join(root, parentOf(relative)).c_str(), &parent) != 0)
-    return true;
-  if (kind == 'a')
-    return setAcl(path, last);
-  if (kind == 'l')
-    return ::symlink((last[0] == '/' ? root + last : last).c_str(), path.c_str()) == 0 &&
-           ::lchown(path.c_str(), owner, group) == 0;
-  bool const made = kind == 'd' ? ::mkdir(path.c_str(), 0700) == 0
-                                : makeFile(path, 0600, fileText(relative, prefix, tokens)) == 0;
-  return made && ::chown(path.c_str(), owner, group) == 0 && ::chmod(path.c_str(), mode) == 0;
-}
-
-}  // namespace
-
-std::optional<std::string> asAttacker(std::function<std::string()> const& body) {
-  int const fd = ::memfd_create("attacker", MFD_CLOEXEC);
-  auto const become = [] {
-    gid_t const groups[] = {kGroup};
-    bool const done = ::setgroups(1, groups) == 0 &&
-                      ::setresgid(kAttacker, kAttacker, kAttacker) == 0 &&
-                      ::setresuid(kAttacker, kAttacker, kAttacker) == 0;
-    return done ? 0 : 1;
-  };
-  auto const run = [&] {
-    std::string const answer = body();
-    return ::write(fd, answer.data(), answer.size()) == ssize_t(answer.size()) ? 0 : 1;
-  };
-  std::optional<std::string> answer;
-  if (fd >= 0 && tamo_test::runInChild(become, run, 1, 1) == 0 && ::lseek(fd, 0, SEEK_SET) == 0)
-    answer = readAll(fd);
+  mode_t const mode =
+      kind == "dir" || kind == "file" || kind == "fifo" ? std::stoul(last, 0, 8) : 0;
+  int const fd = kind == "file" ? ::open(at, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1;
+  bool const done =
+      kind == "acl"    ? setAcl(path, last)
+      : kind == "link" ? ::symlink((last[0] == '/' ? root + last : last).c_str(), at) == 0 &&
+                             ::lchown(at, owner, group) == 0
+      : kind == "hardlink" ? ::link(other.c_str(), at) == 0
+      : kind == "rename" ? ::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, at, RENAME_NOREPLACE) == 0
+      : kind == "fifo"
+          ? ::mkfifo(at, mode) == 0
+          : (kind == "dir" ? ::mkdir(at, 0700) == 0
+                           : fd >= 0 && ::dprintf(fd, "# %s\npassword=%s%d\n", relative.c_str(),
+                                                  prefix.c_str(), ++tokens) > 0) &&
+                ::chown(at, owner, group) == 0 && ::chmod(at, mode) == 0;
+  int const error = done ? 0 : errno;
   ::close(fd);
-  return answer;
+  return error;
 }
-
-bool make(std::string const& root, std::string const& spec, Rng& rng, std::string const& prefix,
-          int& tokens) {
-  std::istringstream items(spec);
-  for (std::string item; std::getline(items, item, ';');)
-    if (!makeItem(root, item, rng, prefix, tokens))
-      return false;
-  return true;
-}
-
-std::string tokenPrefix(unsigned seed) {
-  return "SECRET_" + std::to_string(seed) + "_";
-}
-
-namespace {
 
 // Root's part of a tree: each row made with its chance, in order.
 struct Row {
   unsigned chance;
   char const* spec;
-};
-std::vector<Row> const kRootsPart = {
-    {100, "d att 1000:1000 0755|0755|0755|0700; d vault 0:0 0700; f vault/secret.cfg 0:0 0600"},
-    {60, "d pub 0:0 0755; f pub/key.cfg 0:0 0600"},
-    {40, "f pub/b.cfg 1001:1001 0600"},
-    {40, "l pub/l.cfg 0:0 ../vault/secret.cfg|/vault/secret.cfg"},
-    {45, "d tmp 0:0 1777; f tmp/b.cfg 1001:1001 0600|0644"},
-    {50, "f tmp/a.cfg 1000:1000 0644"},
-    {35, "d gst 0:2000 1770; f gst/b.cfg 1001:2000 0600|0660"},
-    {50, "f gst/a.cfg 1000:2000 0660"},
-    {45, "d grp 0:2000 0775; f grp/r.cfg 0:0 0600"},
-    {50, "l grp/rl 0:0 /vault/secret.cfg"},
-    // The list is set after the file is made, which so keeps none of its own.
-    {35, "d acl 0:0 0755; f acl/r.cfg 0:0 0600; a acl 0:0 default|both"},
-    {25, "d bys 1001:1001 0700; f bys/b.cfg 1001:1001 0600"},
+} const kRootsPart[] = {
+    {100, "dir att 1000:1000 0755|0755|0755|0700; dir vault 0:0 0700"},
+    {100, "file vault/secret.cfg 0:0 0600"},
+    {60, "dir pub 0:0 0755; file pub/key.cfg 0:0 0600"},
+    {40, "file pub/b.cfg 1001:1001 0600"},
+    {40, "link pub/l.cfg 0:0 ../vault/secret.cfg|/vault/secret.cfg"},
+    {45, "dir tmp 0:0 1777; file tmp/b.cfg 1001:1001 0600|0644"},
+    {50, "file tmp/a.cfg 1000:1000 0644"},
+    {35, "dir gst 0:2000 1770; file gst/b.cfg 1001:2000 0600|0660"},
+    {50, "file gst/a.cfg 1000:2000 0660"},
+    {45, "dir grp 0:2000 0775; file grp/r.cfg 0:0 0600"},
+    {50, "link grp/rl 0:0 /vault/secret.cfg"},
+    // The list is set once the file is made, which so keeps none of its own.
+    {35, "dir acl 0:0 0755; file acl/r.cfg 0:0 0600; acl acl 0:0 default|both"},
+    {25, "dir bys 1001:1001 0700; file bys/b.cfg 1001:1001 0600"},
     // Root's own objects in the attacker's folder, as if moved in or left there.
-    {12, "f att/left.cfg 0:0 0600"},
-    {12, "l att/rl.cfg 0:0 /vault/secret.cfg"},
-    {12, "d att/kept 0:0 0755; f att/kept/k.cfg 0:0 0600"},
+    {12, "file att/left.cfg 0:0 0600"},
+    {12, "link att/rl.cfg 0:0 /vault/secret.cfg"},
+    {12, "dir att/kept 0:0 0755; file att/kept/k.cfg 0:0 0600"},
 };
 
-// One move the attacker tries: 'l' link, 'd' folder, 'f' file, 'h' hard
-// link, 'm' move (rename) of another's object, 'p' FIFO.
-struct Move {
-  char kind;
-  std::string path, other;  // other: a link's text, or what is linked or moved
-  mode_t mode;
-};
-
-std::string freeName(Rng& rng, std::string const& folder, std::vector<std::string> const& paths) {
-  // Inside the attacker's own folders, the installer's file names among them.
-  static std::vector<std::string> const kTop = {"a.cfg", "b.cfg", "l", "d", "Tamo", "config"},
-                                        kInner = {"tamo.settings.cfg", "zlv-install.properties",
-                                                  "x.cfg", "l"},
-                                        kShared = {"mine.cfg", "ml", "md"};
-  auto const& pool = folder == "att" ? kTop : startsWith(folder, "att/") ? kInner : kShared;
+// Below att/, the installer's folder and file names among them.
+string freeName(Rng& rng, string const& folder, Names const& paths) {
+  static Names const kTop = {"a.cfg", "b.cfg", "l", "d", "Tamo", "config"},
+                     kInner = {"tamo.settings.cfg", "zlv-install.properties", "x.cfg", "l"};
+  Names const& pool = startsWith(folder, "att/") ? kInner : kTop;
   unsigned const first = rng.below(pool.size());
   for (std::size_t i = 0; i < pool.size(); ++i) {
-    std::string const name = folder + "/" + pool[(first + i) % pool.size()];
+    string const name = folder + "/" + pool[(first + i) % pool.size()];
     if (std::find(paths.begin(), paths.end(), name) == paths.end())
       return name;
   }
   return "";
 }
 
-std::string linkText(Rng& rng, std::string const& from, std::string const& target) {
+string linkText(Rng& rng, string const& from, string const& target) {
   if (rng.chance(40))
     return "/" + target;
   if (startsWith(target, from + "/") && rng.chance(60))
     return target.substr(from.size() + 1);
-  std::string up;
+  string up;
   for (auto depth = std::count(from.begin(), from.end(), '/') + 1; depth > 0; --depth)
     up += "../";
   return up + target;
 }
 
 // Mostly in the attacker's own folders; now and then in a shared folder.
-std::vector<Move> planMoves(Rng& rng, std::vector<std::string> paths) {
-  std::vector<std::string> folders = {"att"}, shared, victims;
-  for (char const* folder : {"tmp", "gst", "grp", "acl"})
-    if (std::count(paths.begin(), paths.end(), folder))
-      shared.push_back(folder);
-  for (std::string const& path : paths)
-    if (!startsWith(path, "att") && path.find('/') != std::string::npos)
+// Links may lead to themselves: a loop must end, not hang.
+Names planMoves(Rng& rng, Names paths) {
+  Names folders = {"att"}, shared, victims, moves;
+  for (string const& path : paths) {
+    if (path == "tmp" || path == "gst" || path == "grp" || path == "acl")
+      shared.push_back(path);
+    if (!startsWith(path, "att") && path.find('/') != string::npos)
       victims.push_back(path);
-  std::vector<Move> moves;
+  }
   for (unsigned count = 2 + rng.below(5); count > 0; --count) {
     unsigned const kind = rng.below(100);
     bool const outside = kind >= 88 && !shared.empty();
-    std::string const folder = rng.pick(outside ? shared : folders);
-    std::string const at = freeName(rng, folder, paths);
+    string const folder = rng.pick(outside ? shared : folders);
+    string const at = freeName(rng, folder, paths), mine = " " + at + " 1000:1000 ";
+    Names targets = paths;
+    targets.insert(targets.end(), {"", "vault", "vault/none.cfg", "att/none.cfg", at});
     if (at.empty())
       continue;
-    Move move{'p', at, "", 0666};
     if (kind < 40 || (outside && kind < 92)) {
-      std::vector<std::string> targets = paths;
-      // The link itself among them: a loop must end, not hang.
-      targets.insert(targets.end(), {"", "vault", "vault/none.cfg", "att/none.cfg", at});
-      move = {'l', at, linkText(rng, folder, rng.pick(targets)), 0777};
+      moves.push_back("link" + mine + linkText(rng, folder, rng.pick(targets)));
     } else if (kind < 52 || (outside && kind >= 96)) {
-      move = {'d', at, "", mode_t(rng.chance(70) ? 0755 : 01777)};
+      moves.push_back("dir" + mine + (rng.chance(70) ? "0755" : "1777"));
       folders.push_back(at);
     } else if (kind < 66 || outside) {
-      move = {'f', at, "", mode_t(rng.chance(50) ? 0644 : 0600)};
-    } else if (kind < 84) {
-      move = {kind < 76 ? 'h' : 'm', at, rng.pick(victims), 0};
+      moves.push_back("file" + mine + (rng.chance(50) ? "0644" : "0600"));
+    } else {
+      moves.push_back((kind < 76   ? "hardlink"
+                       : kind < 84 ? "rename"
+                                   : "fifo") +
+                      mine + (kind < 84 ? rng.pick(victims) : "0666"));
     }
-    moves.push_back(move);
     paths.push_back(at);
   }
   return moves;
 }
 
-// The call that makes a move other than a file; 0 when done.
-int call(Move const& move, std::string const& root) {
-  std::string const path = root + "/" + move.path, other = root + "/" + move.other;
-  char const* const at = path.c_str();
-  switch (move.kind) {
-    case 'l':
-      return ::symlink((move.other[0] == '/' ? root + move.other : move.other).c_str(), at);
-    case 'd':
-      return ::mkdir(at, move.mode) != 0 ? -1 : ::chmod(at, move.mode);
-    case 'h':
-      return ::link(other.c_str(), at);
-    case 'm':
-      return ::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, at, RENAME_NOREPLACE);
-    default:
-      return ::mkfifo(at, move.mode);
-  }
+void addNode(string const& root, string const& relative, std::map<string, Node>& tree) {
+  string const path = join(root, relative);
+  struct statx info {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+              &info) != 0)
+    return;
+  mode_t const format = info.stx_mode & S_IFMT;
+  char const type = format == S_IFDIR   ? 'd'
+                    : format == S_IFREG ? 'f'
+                    : format == S_IFLNK ? 'l'
+                    : format == S_IFIFO ? 'p'
+                                        : '?';
+  long long const born = info.stx_btime.tv_sec * 1000000000LL + info.stx_btime.tv_nsec;
+  char text[4096], acl[2][1024];
+  ssize_t const sizes[] = {
+      ::readlink(path.c_str(), text, sizeof text),
+      ::lgetxattr(path.c_str(), "system.posix_acl_access", acl[0], sizeof acl[0]),
+      ::lgetxattr(path.c_str(), "system.posix_acl_default", acl[1], sizeof acl[1])};
+  auto const bytes = [&](char const* from, ssize_t size) {
+    return string(from, std::max<ssize_t>(size, 0));
+  };
+  tree[relative] = {type,
+                    info.stx_ino,
+                    info.stx_mask & STATX_BTIME ? born : 0,
+                    info.stx_uid,
+                    info.stx_gid,
+                    info.stx_mode & 07777u,
+                    type == 'f' ? readNoFollow(path).value_or("") : bytes(text, sizes[0]),
+                    bytes(acl[0], sizes[1]) + "|" + bytes(acl[1], sizes[2])};
+  for (string const& entry : type == 'd' ? entriesOf(path) : Names{})
+    addNode(root, relative.empty() ? entry : relative + "/" + entry, tree);
 }
 
-// The attacker's try: 0 or the errno the kernel answered.
-int tryMove(Move const& move, std::string const& root, std::string const& prefix, int& tokens) {
-  if (move.kind == 'f')
-    return makeFile(root + "/" + move.path, move.mode, fileText(move.path, prefix, tokens));
-  return call(move, root) == 0 ? 0 : errno;
+std::set<string> tokensIn(string const& text, string const& prefix) {
+  std::set<string> tokens;
+  for (auto at = text.find(prefix); at != string::npos; at = text.find(prefix, at + 1))
+    tokens.insert(text.substr(at, text.find_first_not_of("0123456789", at + prefix.size()) - at));
+  return tokens;
 }
-
-std::string describe(Move const& move) {
-  char mode[8];
-  std::snprintf(mode, sizeof mode, " %04o", unsigned(move.mode));
-  switch (move.kind) {
-    case 'l':
-      return "link " + move.path + " -> " + (move.other[0] == '/' ? "$T" : "") + move.other;
-    case 'h':
-      return "hard link " + move.path + " to " + move.other;
-    case 'm':
-      return "move " + move.other + " to " + move.path;
-    default:
-      return (move.kind == 'd'   ? "folder "
-              : move.kind == 'f' ? "file "
-                                 : "FIFO ") +
-             move.path + mode;
-  }
-}
-
-std::map<std::string, Node> snapshotOf(std::string const& root);
 
 }  // namespace
 
-std::optional<std::string> buildTree(unsigned seed, std::string const& root) {
+std::optional<string> asAttacker(std::function<string()> const& body) {
+  int const fd = ::memfd_create("attacker", MFD_CLOEXEC);
+  auto const become = [] {
+    gid_t const groups[] = {2000};
+    return ::setgroups(1, groups) || ::setresgid(kAttacker, kAttacker, kAttacker) ||
+           ::setresuid(kAttacker, kAttacker, kAttacker);
+  };
+  auto const run = [&] {
+    string const answer = body();
+    return ::write(fd, answer.data(), answer.size()) != ssize_t(answer.size());
+  };
+  if (fd >= 0 && tamo_test::runInChild(become, run, 1, 1) == 0)
+    return readNoFollow("", fd);
+  ::close(fd);
+  return std::nullopt;
+}
+
+bool make(string const& root, string const& spec, Rng& rng, string const& prefix, int& tokens) {
+  std::istringstream items(spec);
+  for (string item, kind, path; std::getline(items, item, ';');)
+    if (std::istringstream(item) >> kind >> path &&
+        ::access(join(root, parentOf(path)).c_str(), F_OK) == 0 &&
+        makeItem(root, item, rng, prefix, tokens) != 0)
+      return false;
+  return true;
+}
+
+string tokenPrefix(unsigned seed) {
+  return "SECRET_" + std::to_string(seed) + "_";
+}
+
+std::optional<string> buildTree(unsigned seed, string const& root) {
   Rng rng(seed);
   int tokens = 0;
   for (Row const& row : kRootsPart)
     if (rng.chance(row.chance) && !make(root, row.spec, rng, tokenPrefix(seed), tokens))
       return std::nullopt;
-  std::vector<std::string> paths;
-  for (auto const& [path, node] : snapshotOf(root))
+  std::map<string, Node> tree;
+  addNode(root, "", tree);
+  Names paths;
+  for (auto const& [path, node] : tree)
     paths.push_back(path);
-  std::vector<Move> const moves = planMoves(rng, paths);
-  std::optional<std::string> const answers = asAttacker([&] {
+  Names const moves = planMoves(rng, paths);
+  return asAttacker([&] {
     ::umask(0);
-    std::string text;
-    for (Move const& move : moves) {
-      int const error = tryMove(move, root, tokenPrefix(seed), tokens);
-      text += "  " + describe(move) +
-              (error ? ": refused (" + std::string(std::strerror(error)) + ")\n" : ": done\n");
+    string text;
+    for (string const& move : moves) {
+      int const error = makeItem(root, move, rng, tokenPrefix(seed), tokens);
+      text +=
+          "  " + move + (error ? ": refused, " + string(std::strerror(error)) : ": done") + "\n";
     }
     return text;
   });
-  return answers;
 }
 
-namespace {
-
-// As root sees the tree: the generator's view, not the oracle's.
-void addNamesUnder(std::string const& root, std::string const& folder,
-                   std::vector<std::string>& out) {
-  std::vector<std::string> const entries = entriesOf(join(root, folder));
-  for (std::string const& entry : entries) {
-    std::string const name = folder + "/" + entry, path = join(root, name);
+// As root sees the tree: the generator's view, not the oracle's. Besides,
+// ".." written in the name itself climbs out of the folder as a link would.
+Names namesIn(string const& root, string const& folder) {
+  Names out = {folder + "/new.cfg", folder + "/../vault/secret.cfg"};
+  Names const entries = entriesOf(join(root, folder));
+  for (string const& entry : entries) {
+    string const name = folder + "/" + entry, path = join(root, name);
     out.push_back(name);
     struct stat own {
     }, led{};
     if (::lstat(path.c_str(), &own) == 0 && S_ISDIR(own.st_mode)) {
-      addNamesUnder(root, name, out);
+      Names const inner = namesIn(root, name);
+      out.insert(out.end(), inner.begin() + 2, inner.end());
       out.push_back(name + "/../" + entries.front());
     }
     if (!S_ISLNK(own.st_mode) || ::stat(path.c_str(), &led) != 0 || !S_ISDIR(led.st_mode))
       continue;
-    std::vector<std::string> const inside = entriesOf(path);
+    Names const inside = entriesOf(path);
     for (std::size_t i = 0; i < inside.size() && i < 3; ++i)
       out.push_back(name + "/" + inside[i]);
     out.push_back(name + "/new.cfg");
-    // ".." after a link is the parent of where it led: name one of its
-    // entries when that parent still lies in the tree.
+    // ".." after a link is the parent of where it led: one of its entries,
+    // when that parent still lies in the tree.
     char resolved[PATH_MAX];
-    std::string const parent = ::realpath(path.c_str(), resolved) ? parentOf(resolved) : "";
-    std::vector<std::string> const around =
-        startsWith(parent + "/", root + "/") ? entriesOf(parent) : std::vector<std::string>{};
+    string const parent = ::realpath(path.c_str(), resolved) ? parentOf(resolved) : "";
+    Names const around = startsWith(parent + "/", root + "/") ? entriesOf(parent) : Names{};
     if (!around.empty())
       out.push_back(name + "/../" + around.front());
   }
-}
-
-}  // namespace
-
-// Besides, ".." written in the name itself climbs out of the folder as a
-// link's text would.
-std::vector<std::string> namesIn(std::string const& root, std::string const& folder) {
-  std::vector<std::string> out = {folder + "/new.cfg", folder + "/../vault/secret.cfg"};
-  addNamesUnder(root, folder, out);
   return out;
 }
 
-// ---- The oracle ---------------------------------------------------------------
-
-namespace {
-
-std::string attribute(std::string const& path, char const* name) {
-  char value[1024];
-  ssize_t const size = ::lgetxattr(path.c_str(), name, value, sizeof value);
-  return size <= 0 ? "" : std::string(value, static_cast<std::size_t>(size));
-}
-
-void addNode(std::string const& root, std::string const& relative,
-             std::map<std::string, Node>& tree) {
-  std::string const path = join(root, relative);
-  struct statx info {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-              &info) != 0)
-    return;
-  mode_t const mode = info.stx_mode;
-  char const type = S_ISDIR(mode)    ? 'd'
-                    : S_ISREG(mode)  ? 'f'
-                    : S_ISLNK(mode)  ? 'l'
-                    : S_ISFIFO(mode) ? 'p'
-                                     : '?';
-  Node& node =
-      tree[relative] = {type, info.stx_ino, 0, info.stx_uid, info.stx_gid, mode & 07777u, "", ""};
-  if (info.stx_mask & STATX_BTIME)
-    node.born = info.stx_btime.tv_sec * 1000000000LL + info.stx_btime.tv_nsec;
-  node.acl = attribute(path, "system.posix_acl_access") + "|" +
-             attribute(path, "system.posix_acl_default");
-  char text[4096];
-  if (type == 'f')
-    node.data = readNoFollow(path).value_or("");
-  if (type == 'l')
-    node.data.assign(text, std::max<ssize_t>(::readlink(path.c_str(), text, sizeof text), 0));
-  if (type != 'd')
-    return;
-  for (std::string const& entry : entriesOf(path)) {
-    node.data += entry + "\n";
-    addNode(root, relative.empty() ? entry : relative + "/" + entry, tree);
-  }
-}
-
-std::map<std::string, Node> snapshotOf(std::string const& root) {
-  std::map<std::string, Node> tree;
-  addNode(root, "", tree);
-  return tree;
-}
-
-}  // namespace
-
 // The child answers two flags a name, in the tree's order: 'r' for reading
 // a file, 'w' for writing a file or adding to a folder.
-std::optional<View> observe(std::string const& root) {
-  View view{snapshotOf(root), {}, {}};
-  std::optional<std::string> const flags = asAttacker([&] {
-    std::string answer;
+std::optional<View> observe(string const& root) {
+  View view;
+  addNode(root, "", view.tree);
+  std::optional<string> const flags = asAttacker([&] {
+    string answer;
     for (auto const& [relative, node] : view.tree) {
-      std::string const path = join(root, relative);
-      bool const file = node.type == 'f';
+      string const path = join(root, relative);
+      bool const file = node.type == 'f', writable = file || node.type == 'd';
       answer += file && readNoFollow(path) ? 'r' : '-';
-      answer += (file || node.type == 'd') && ::access(path.c_str(), file ? W_OK : W_OK | X_OK) == 0
-                    ? 'w'
-                    : '-';
+      answer += writable && ::access(path.c_str(), file ? W_OK : W_OK | X_OK) == 0 ? 'w' : '-';
     }
     return answer;
   });
   if (!flags || flags->size() != 2 * view.tree.size())
     return std::nullopt;
-  std::size_t at = 0;
+  auto flag = flags->begin();
   for (auto const& [relative, node] : view.tree) {
     // Its owner may always give itself the right to read.
-    if ((*flags)[at] == 'r' || (node.type == 'f' && node.owner == kAttacker))
+    if (*flag++ == 'r' || (node.type == 'f' && node.owner == kAttacker))
       view.readable.insert(relative);
-    if ((*flags)[at + 1] == 'w')
+    if (*flag++ == 'w')
       view.writable.insert(relative);
-    at += 2;
   }
   return view;
 }
 
-bool sameTree(View const& a, View const& b) {
-  auto const fields = [](Node const& n) {
-    return std::tie(n.type, n.inode, n.born, n.owner, n.group, n.mode, n.data, n.acl);
-  };
-  return std::equal(a.tree.begin(), a.tree.end(), b.tree.begin(), b.tree.end(),
-                    [&](auto const& x, auto const& y) {
-                      return x.first == y.first && fields(x.second) == fields(y.second);
-                    });
-}
-
-namespace {
-
-std::set<std::string> tokensIn(std::string const& text, std::string const& prefix) {
-  std::set<std::string> tokens;
-  for (auto at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1))
-    tokens.insert(text.substr(at, text.find_first_not_of("0123456789", at + prefix.size()) - at));
-  return tokens;
-}
-
-class Verdict {
- public:
-  Verdict(View const& before, View const& after, std::string const& prefix)
-      : before(before), after(after), prefix(prefix) {}
-  void checkStickyFolders();
-  void checkNames();
-  void checkNewNames();
-  void checkObjects();
-  void checkSecrets(std::map<std::string, std::string> const& output);
-  std::vector<std::string> breaches;
-
- private:
-  bool replaceable(std::string const& path) const;
-  bool underGone(std::string const& path) const;
-  Node const& was(std::string const& path) const { return before.tree.at(path); }
-  void breach(std::string const& text) {
+Names judge(bool fromAttackersFolder, View const& before, View const& after,
+            std::map<string, string> const& output, string const& prefix) {
+  Names breaches, gone;  // gone: names the attacker could point elsewhere, and that moved
+  auto const breach = [&](string const& text) {
     if (std::find(breaches.begin(), breaches.end(), text) == breaches.end())
       breaches.push_back(text);  // a file of several names is reported once
-  }
-
-  View const& before;
-  View const& after;
-  std::string const& prefix;
-  std::vector<std::string> gone;  // names the attacker could have pointed elsewhere, and that moved
-};
-
-// Another user's file in a sticky folder others may write is never written,
-// unless it is the folder owner's.
-void Verdict::checkStickyFolders() {
-  for (auto const& [path, node] : before.tree) {
-    if (path.empty() || node.type != 'f')
-      continue;
-    Node const& folder = was(parentOf(path));
-    bool const shared = (folder.mode & S_ISVTX) && (folder.mode & 0022);
-    auto const now = after.tree.find(path);
-    if (shared && node.owner != 0 && node.owner != folder.owner &&
-        (now == after.tree.end() || !now->second.sameObject(node) || now->second.data != node.data))
-      breach(path + ", uid " + std::to_string(node.owner) +
+  };
+  auto const underGone = [&](string const& path) {
+    return std::any_of(gone.begin(), gone.end(),
+                       [&](auto& name) { return startsWith(path, name + "/"); });
+  };
+  auto const tokensOf = [&](Node const& node) {
+    return tokensIn(node.type == 'f' ? node.data : "", prefix);
+  };
+  for (auto const& [path, was] : before.tree) {
+    Node const& folder = before.tree.at(parentOf(path));
+    auto const found = after.tree.find(path);
+    Node const* const node = found == after.tree.end() ? nullptr : &found->second;
+    bool const kept = node && node->sameObject(was);
+    // Another user's file in a sticky folder others may write is not
+    // written, unless it is the folder owner's.
+    if ((folder.mode & S_ISVTX) && (folder.mode & 022) && was.type == 'f' && was.owner != 0 &&
+        was.owner != folder.owner && (!kept || node->data != was.data))
+      breach(path + ", uid " + std::to_string(was.owner) +
              "'s file in a sticky folder others may write, was written");
-  }
-}
-
-// Whether the attacker could have removed or replaced the name itself.
-bool Verdict::replaceable(std::string const& path) const {
-  std::string const parent = parentOf(path);
-  if (path.empty() || before.writable.count(parent) == 0)
-    return false;
-  return !(was(parent).mode & S_ISVTX) || was(parent).owner == kAttacker ||
-         was(path).owner == kAttacker;
-}
-
-bool Verdict::underGone(std::string const& path) const {
-  return std::any_of(gone.begin(), gone.end(),
-                     [&](std::string const& name) { return startsWith(path, name + "/"); });
-}
-
-void Verdict::checkNames() {
-  for (auto const& [path, node] : before.tree) {
-    auto const now = after.tree.find(path);
-    if (underGone(path) || (now != after.tree.end() && now->second.sameObject(node)))
+    if (!fromAttackersFolder || path.empty() || kept || underGone(path))
       continue;
-    if (replaceable(path))
+    // A name the attacker could not remove or replace names its object still.
+    if (before.writable.count(parentOf(path)) &&
+        (!(folder.mode & S_ISVTX) || folder.owner == kAttacker || was.owner == kAttacker))
       gone.push_back(path);
     else
-      breach((path.empty() ? "$T" : path) +
-             (now == after.tree.end() ? " was removed" : " now names another object") +
+      breach(path + (node ? " now names another object" : " was removed") +
              ", which the attacker could not have done");
   }
-}
-
-void Verdict::checkNewNames() {
+  if (!fromAttackersFolder)
+    return breaches;
+  // New names only where the attacker may add them; no folder made in
+  // another user's folder.
   for (auto const& [path, node] : after.tree) {
+    string folder = parentOf(path);
+    while (!before.tree.count(folder))
+      folder = parentOf(folder);
+    uid_t const parent = after.tree.at(parentOf(path)).owner;
     if (before.tree.count(path) || underGone(path))
       continue;
-    std::string folder = parentOf(path);
-    while (before.tree.count(folder) == 0)
-      folder = parentOf(folder);
-    if (before.writable.count(folder) == 0)
-      breach(path + " appeared in " + (folder.empty() ? "$T" : folder) +
-             ", where the attacker cannot add names");
-    uid_t const parent = after.tree.at(parentOf(path)).owner;
+    if (!before.writable.count(folder))
+      breach(path + " appeared in $T/" + folder + ", where the attacker cannot add names");
     if (node.type == 'd' && parent != 0 && parent != node.owner)
       breach("folder " + path + " of uid " + std::to_string(node.owner) +
-             " was made in a folder of uid " + std::to_string(parent) +
-             ", where no step may enter it");
+             " was made in a folder of uid " + std::to_string(parent));
   }
-}
-
-void Verdict::checkObjects() {
-  for (auto const& [path, old] : before.tree) {
+  // An object not the attacker's keeps its owner, mode and access list, and
+  // its bytes unless the attacker could write it by some name.
+  for (auto const& [path, was] : before.tree) {
     auto const same = [&](auto const& entry) {
-      return entry.second.sameObject(old) && entry.second.type == old.type;
+      return entry.second.sameObject(was) && entry.second.type == was.type;
     };
-    auto const now = std::find_if(after.tree.begin(), after.tree.end(), same);
-    if (old.owner == kAttacker || now == after.tree.end())
+    auto const found = std::find_if(after.tree.begin(), after.tree.end(), same);
+    if (was.owner == kAttacker || found == after.tree.end())
       continue;
-    Node const& node = now->second;
+    Node const& node = found->second;
     if (std::tie(node.owner, node.group, node.mode, node.acl) !=
-        std::tie(old.owner, old.group, old.mode, old.acl))
+        std::tie(was.owner, was.group, was.mode, was.acl))
       breach(path + ": owner, group, mode or access list changed");
-    bool const writable = std::any_of(before.tree.begin(), before.tree.end(), [&](auto const& e) {
-      return same(e) && before.writable.count(e.first);
-    });
-    if (old.type == 'f' && node.data != old.data && !writable)
+    bool writable = false;
+    for (auto const& entry : before.tree)
+      writable |= same(entry) && before.writable.count(entry.first);
+    if (was.type == 'f' && node.data != was.data && !writable)
       breach(path + ": contents changed, and the attacker could not write it");
   }
-}
-
-void Verdict::checkSecrets(std::map<std::string, std::string> const& output) {
-  std::set<std::string> hidden, seen;
+  // No token the attacker could not read is readable by it, copied or shown.
+  std::set<string> hidden, seen;
   for (auto const& [path, node] : before.tree)
-    for (std::string const& token : tokensIn(node.type == 'f' ? node.data : "", prefix))
+    for (string const& token : tokensOf(node))
       (before.readable.count(path) ? seen : hidden).insert(token);
-  for (std::string const& token : seen)
+  for (string const& token : seen)
     hidden.erase(token);
   for (auto const& [path, node] : after.tree) {
     auto const old = before.tree.find(path);
     bool const kept = old != before.tree.end() && old->second.sameObject(node);
-    for (std::string const& token : tokensIn(node.type == 'f' ? node.data : "", prefix)) {
+    for (string const& token : tokensOf(node)) {
       if (hidden.count(token) && after.readable.count(path))
         breach(token + " is now readable by the attacker at " + path);
-      if (hidden.count(token) && (!kept || old->second.data.find(token) == std::string::npos))
+      if (hidden.count(token) && (!kept || old->second.data.find(token) == string::npos))
         breach(token + " was copied into " + path);
     }
   }
   for (auto const& [where, text] : output)
-    for (std::string const& token : tokensIn(text, prefix))
+    for (string const& token : tokensIn(text, prefix))
       if (hidden.count(token))
         breach(token + ", which the attacker could not read, appears in " + where);
+  return breaches;
 }
 
-}  // namespace
-
-std::vector<std::string> judge(bool fromAttackersFolder, View const& before, View const& after,
-                               std::map<std::string, std::string> const& output,
-                               std::string const& prefix) {
-  Verdict verdict(before, after, prefix);
-  verdict.checkStickyFolders();
-  if (fromAttackersFolder) {
-    verdict.checkNames();
-    verdict.checkNewNames();
-    verdict.checkObjects();
-    verdict.checkSecrets(output);
-  }
-  return verdict.breaches;
-}
-
-std::string describe(View const& view, std::string const& root) {
-  auto const shown = [&](std::string text) {
-    for (auto at = text.find(root); !root.empty() && at != std::string::npos; at = text.find(root))
-      text.replace(at, root.size(), "$T");
-    for (auto at = text.find('\n'); at != std::string::npos; at = text.find('\n'))
-      text.replace(at, 1, "\\n");
-    return text;
-  };
+string describe(View const& view, string const& root) {
   std::ostringstream out;
   for (auto const& [path, node] : view.tree) {
+    string data = node.data;
+    for (auto at = data.find(root); !root.empty() && at != string::npos; at = data.find(root))
+      data.replace(at, root.size(), "$T");
+    for (auto at = data.find('\n'); at != string::npos; at = data.find('\n'))
+      data.replace(at, 1, "\\n");
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", node.mode);
-    std::string const word = node.type == 'd'   ? "folder"
-                             : node.type == 'f' ? "file"
-                             : node.type == 'l' ? "link"
-                             : node.type == 'p' ? "FIFO"
-                                                : "other";
-    out << "  " << (path.empty() ? "$T" : path) << "  " << word << " " << node.owner << ":"
-        << node.group << " " << (node.type == 'l' ? "-> " + shown(node.data) : mode)
-        << (node.acl != "|" ? " +acl" : "")
-        << (node.type == 'f' ? " \"" + shown(node.data) + "\"" : "") << "\n";
+    char const* const words[] = {"other", "FIFO", "folder", "file", "link"};
+    out << "  " << (path.empty() ? "$T" : path) << "  " << words[string("?pdfl").find(node.type)]
+        << " " << node.owner << ":" << node.group << " " << (node.type == 'l' ? "-> " + data : mode)
+        << (node.acl != "|" ? " +acl" : "") << (node.type == 'f' ? " \"" + data + "\"" : "")
+        << "\n";
   }
   return out.str();
 }

@@ -31,226 +31,164 @@
 namespace {
 
 using namespace tamo_attack;
+using std::string;
 
 constexpr int kTimeoutSeconds = 20;
-constexpr int kOperationsPerSeed = 4;
 constexpr char kSystemPath[] = "/etc/Vardel/Tamo/tamo.settings.cfg";
 constexpr char kInputPath[] = "/etc/tamo/config/zlv-install.properties";
 constexpr char kNewText[] = "password=changed\n";
 
-// Sets the kernel's link protections and puts the host's values back.
-class FsSysctls {
- public:
-  FsSysctls() {
-    for (int i = 0; i < 3; ++i)
-      std::getline(std::ifstream(path(i)), saved[i]);
-  }
-  ~FsSysctls() {
-    for (int i = 0; i < 3; ++i)
-      if (!saved[i].empty())
-        std::ofstream(path(i)) << saved[i] << '\n';
-  }
-  FsSysctls(FsSysctls const&) = delete;
-  FsSysctls& operator=(FsSysctls const&) = delete;
+string sysctl(int i) {
+  return string("/proc/sys/fs/protected_") + (i == 0   ? "symlinks"
+                                              : i == 1 ? "hardlinks"
+                                                       : "regular");
+}
 
-  // Where a value cannot be set, the one in force stays: returns what is,
-  // "fs.protected_symlinks=S hardlinks=H regular=R".
-  std::string apply(std::vector<unsigned> const& wanted) {
-    std::string now = "fs.protected_";
-    for (int i = 0; i < 3; ++i) {
-      std::ofstream(path(i)) << wanted[i] << '\n';
-      std::string value;
-      std::getline(std::ifstream(path(i)), value);
-      now += std::string(i ? " " : "") + kNames[i] + "=" + value;
-    }
-    return now;
-  }
+string valueOf(int i) {
+  string value;
+  std::getline(std::ifstream(sysctl(i)), value);
+  return value;
+}
 
- private:
-  static constexpr char const* kNames[] = {"symlinks", "hardlinks", "regular"};
-  static std::string path(int i) { return std::string("/proc/sys/fs/protected_") + kNames[i]; }
-  std::string saved[3];
+// Sets the kernel's link protections; where one cannot be set, the one in
+// force stays. Returns those in force.
+string setSysctls(Names const& values) {
+  string now;
+  for (int i = 0; i < 3; ++i) {
+    std::ofstream(sysctl(i)) << values[i] << '\n';
+    now += sysctl(i).substr(13) + "=" + valueOf(i) + " ";
+  }
+  return now;
+}
+
+// Puts the host's link protections back at the end of a scope.
+struct SysctlsKept {
+  Names const host = {valueOf(0), valueOf(1), valueOf(2)};
+  ~SysctlsKept() { setSysctls(host); }
 };
 
 // ---- The entry points ----------------------------------------------------------
-
-using Names = std::vector<std::string>;
 
 // What a successful run does to the file its name leads to; writes give
 // "password" the value "changed". kTextualDotDot: the first table's names
 // lose "x/.." by text before any step, so such a name typed by the caller
 // never enters the attacker's folder and is not drawn for it.
-enum Effect { kLeaves = 0, kShowsOld = 1, kWritesNew = 2, kRemovesKey = 4, kTextualDotDot = 8 };
+// kAddsInput: the installer's input, AUTO_UPDATE=1, is added to the file.
+enum Effect {
+  kLeaves = 0,
+  kShowsOld = 1,
+  kWritesNew = 2,
+  kRemovesKey = 4,
+  kTextualDotDot = 8,
+  kAddsInput = 16
+};
+enum Call { kImport, kExport, kReplace, kLockReplace, kLockImport, kRead, kFileReplace, kFileLock };
 
 struct EntryPoint {
-  char const* label;
-  int names;                           // how many file names it takes; 0: the installer
-  std::vector<std::string> arguments;  // the tool's, "@1".."@2" standing for the names
-  int (*library)(Names const&);        // or the library's call, in a child that prints what it got
+  char const* label;  // the tool's arguments, "@1" and "@2" for the names; or the call's name
+  int names;          // how many names it takes; 0: the installer
   int effect;
+  int call = -1;  // a Call, or -1 for the tool
 };
-
-void print(char const* text, std::size_t size) {
-  if (text != nullptr && ::write(1, text, size) < 0)
-    ::_exit(125);
-}
-
-int printContext(settings_context_t* context, int status) {
-  char const* text = nullptr;
-  if (context_export_to_string(context, &text) == 0)
-    print(text, std::strlen(text));
-  return status;
-}
-
-settings_context_t* changedContext() {
-  settings_context_t* context = context_create();
-  context_import_from_string(context, kNewText, nullptr, nullptr, 0, 1);
-  return context;
-}
-
-int importFromFile(Names const& names) {
-  settings_context_t* context = context_create();
-  int const status = context_import_from_file(context, names[0].c_str(), nullptr, nullptr, 0, 1);
-  printContext(context, status);
-  context_free(context);
-  return status;
-}
-
-int exportToFile(Names const& names) {
-  settings_context_t* context = changedContext();
-  int const status = context_export_to_file(context, names[0].c_str());
-  context_free(context);
-  return status;
-}
-
-int replaceContents(Names const& names) {
-  return settings_replace_file_contents(names[0].c_str(), kNewText, std::strlen(kNewText));
-}
-
-// The locked file read, then replaced when replace says so.
-int lockedReadAndReplace(settings_lock_t* lock, bool replace) {
-  char const* text = nullptr;
-  std::size_t size = 0;
-  int status = settings_locked_file_read(lock, &text, &size);
-  if (status == 0)
-    print(text, size);
-  if (status == 0 && replace)
-    status = settings_locked_file_replace(lock, kNewText, std::strlen(kNewText));
-  settings_lock_release(lock);
-  return status;
-}
-
-int lockReadAndReplace(Names const& names) {
-  settings_lock_t* lock = nullptr;
-  int const status = settings_lock_file(names[0].c_str(), 0, &lock);
-  return status != 0 ? status : lockedReadAndReplace(lock, true);
-}
-
-int lockedImportAndExport(Names const& names) {
-  settings_lock_t* lock = nullptr;
-  int status = settings_lock_file(names[0].c_str(), 0, &lock);
-  if (status != 0)
-    return status;
-  settings_context_t* context = context_create();
-  status =
-      printContext(context, context_import_from_locked_file(context, lock, nullptr, nullptr, 0, 1));
-  // A missing file is written all the same: the export creates it.
-  if (status == 0 || status == SETTINGS_OPEN_FILE_ERROR) {
-    context_import_from_string(context, kNewText, nullptr, nullptr, 0, 1);
-    status = context_export_to_locked_file(context, lock);
-  }
-  context_free(context);
-  settings_lock_release(lock);
-  return status;
-}
-
-int fileRead(Names const& names) {
-  char* text = nullptr;
-  std::size_t size = 0;
-  settings_file_report_t report;
-  int const status = settings_file_read(names[0].c_str(), 0, &text, &size, &report);
-  if (status == 0)
-    print(text, size);
-  settings_text_free(text);
-  return status;
-}
-
-int fileReplace(Names const& names) {
-  settings_file_report_t report;
-  return settings_file_replace(names[0].c_str(), kNewText, std::strlen(kNewText), &report);
-}
-
-int fileLockAndRead(Names const& names) {
-  settings_lock_t* lock = nullptr;
-  settings_file_report_t report;
-  int const status = settings_file_lock(names[0].c_str(), 0, &lock, &report);
-  return status != 0 ? status : lockedReadAndReplace(lock, false);
-}
 
 // The tool's forms that take different ways through it: a read, a check,
 // JSON output, a preview, a write, a removal, a merge that reads two files
 // and one that reads a file and writes another.
 std::vector<EntryPoint> const kEntryPoints = {
-    {"tamo-settings get --json", 1, {"get", "--json", "@1", "password"}, nullptr, kShowsOld},
-    {"tamo-settings list", 1, {"list", "@1"}, nullptr, kShowsOld},
-    {"tamo-settings check --json", 1, {"check", "--json", "@1"}, nullptr, kLeaves},
-    {"tamo-settings set", 1, {"set", "@1", "password=changed"}, nullptr, kWritesNew},
-    {"tamo-settings set --check --diff",
-     1,
-     {"set", "--check", "--diff", "@1", "password=changed"},
-     nullptr,
-     kShowsOld},
-    {"tamo-settings unset", 1, {"unset", "@1", "password"}, nullptr, kRemovesKey},
-    {"tamo-settings unset --check --json",
-     1,
-     {"unset", "--check", "--json", "@1", "password"},
-     nullptr,
-     kShowsOld},
-    {"tamo-settings merge", 2, {"merge", "@1", "@2"}, nullptr, kShowsOld},
-    {"tamo-settings merge --json -o", 2, {"merge", "--json", "@1", "-o", "@2"}, nullptr, kLeaves},
-    {"context_import_from_file", 1, {}, importFromFile, kShowsOld | kTextualDotDot},
-    {"context_export_to_file", 1, {}, exportToFile, kWritesNew | kTextualDotDot},
-    {"settings_replace_file_contents", 1, {}, replaceContents, kWritesNew},
-    {"settings_lock_file + locked read and replace",
-     1,
-     {},
-     lockReadAndReplace,
-     kShowsOld | kWritesNew},
-    {"settings_lock_file + context import and export",
-     1,
-     {},
-     lockedImportAndExport,
-     kShowsOld | kWritesNew},
-    {"settings_file_read", 1, {}, fileRead, kShowsOld},
-    {"settings_file_replace", 1, {}, fileReplace, kWritesNew},
-    {"settings_file_lock + locked read", 1, {}, fileLockAndRead, kShowsOld},
-    {"tamo-install-config", 0, {}, nullptr, kLeaves},
+    {"get --json @1 password", 1, kShowsOld},
+    {"list @1", 1, kShowsOld},
+    {"check --json @1", 1, kLeaves},
+    {"set @1 password=changed", 1, kWritesNew},
+    {"set --check --diff @1 password=changed", 1, kShowsOld},
+    {"unset @1 password", 1, kRemovesKey},
+    {"unset --check --json @1 password", 1, kShowsOld},
+    {"merge @1 @2", 2, kShowsOld},
+    {"merge --json @1 -o @2", 2, kLeaves},
+    {"context_import_from_file", 1, kShowsOld | kTextualDotDot, kImport},
+    {"context_export_to_file", 1, kWritesNew | kTextualDotDot, kExport},
+    {"settings_replace_file_contents", 1, kWritesNew, kReplace},
+    {"settings_lock_file + locked read and replace", 1, kShowsOld | kWritesNew, kLockReplace},
+    {"settings_lock_file + context import and export", 1, kShowsOld | kWritesNew, kLockImport},
+    {"settings_file_read", 1, kShowsOld, kRead},
+    {"settings_file_replace", 1, kWritesNew, kFileReplace},
+    {"settings_file_lock + locked read", 1, kShowsOld, kFileLock},
+    {"tamo-install-config", 0, kAddsInput},
 };
+
+// What a call handed back goes to standard output, whatever its status.
+int printed(int status, char const* text, std::size_t size) {
+  if (text != nullptr && ::write(1, text, size) < 0)
+    ::_exit(125);
+  return status;
+}
+
+int printedContext(int status, settings_context_t* context) {
+  char const* text = nullptr;
+  context_export_to_string(context, &text);
+  return printed(status, text, text ? std::strlen(text) : 0);
+}
+
+// Runs in a child, which leaves without freeing.
+int callLibrary(int call, char const* name) {
+  settings_context_t* context = context_create();
+  settings_lock_t* lock = nullptr;
+  settings_file_report_t report;
+  char const* text = nullptr;
+  char* owned = nullptr;
+  std::size_t size = 0, length = std::strlen(kNewText);
+  auto const changed = [&] {
+    return context_import_from_string(context, kNewText, nullptr, nullptr, 0, 1);
+  };
+  if (call == kImport)
+    return printedContext(context_import_from_file(context, name, nullptr, nullptr, 0, 1), context);
+  if (call == kExport)
+    return changed() || context_export_to_file(context, name);
+  if (call == kReplace)
+    return settings_replace_file_contents(name, kNewText, length);
+  if (call == kRead) {
+    int const status = settings_file_read(name, 0, &owned, &size, &report);
+    return printed(status, owned, size);
+  }
+  if (call == kFileReplace)
+    return settings_file_replace(name, kNewText, length, &report);
+  int status = call == kFileLock ? settings_file_lock(name, 0, &lock, &report)
+                                 : settings_lock_file(name, 0, &lock);
+  if (status == 0 && call == kLockImport) {
+    status = printedContext(context_import_from_locked_file(context, lock, nullptr, nullptr, 0, 1),
+                            context);
+    // A missing file is written all the same: the export creates it.
+    if (status == 0 || status == SETTINGS_OPEN_FILE_ERROR)
+      status = changed() || context_export_to_locked_file(context, lock);
+  } else if (status == 0) {
+    status = settings_locked_file_read(lock, &text, &size);
+    printed(status, text, size);
+    if (status == 0 && call == kLockReplace)
+      status = settings_locked_file_replace(lock, kNewText, length);
+  }
+  settings_lock_release(lock);
+  return status;
+}
 
 // ---- Runs as root ----------------------------------------------------------------
 
 struct Operation {
-  EntryPoint const* entry = nullptr;
-  bool fromAttackersFolder = true;
+  EntryPoint const* entry;
   Names names;      // as given
-  std::string cwd;  // relative to the tree's root
+  string cwd = "";  // relative to the tree's root
   int binds = 1;    // the installer: 1 /etc/Vardel, 2 /etc/tamo, 3 both over att/
+  bool fromAttackersFolder = true;
 };
 
 struct Outcome {
-  int status = -1;  // exit status, 128 + the signal that ended it
-  bool hung = false;
-  std::map<std::string, std::string> output;  // what it printed, by where
+  int status;  // exit status, 128 + the signal that ended it
+  bool hung;
+  std::map<string, string> output;  // what it printed, by where
 };
-
-std::string contentsOf(int fd) {
-  return tamo_test::readFile("/proc/self/fd/" + std::to_string(fd));
-}
 
 // Runs body (which must not return) in a child in cwd, what it prints
 // captured. The child's alarm outlives exec and ends a run that hangs, so
 // that it fails instead of stopping the test.
-Outcome runCaptured(std::string const& cwd, std::function<void()> const& body) {
+Outcome runCaptured(string const& cwd, std::function<void()> const& body) {
   int const out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
   pid_t const child = ::fork();
   if (child == 0) {
@@ -265,63 +203,37 @@ Outcome runCaptured(std::string const& cwd, std::function<void()> const& body) {
   int status = 0;
   while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  Outcome outcome;
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  outcome.hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
-  outcome.output = {{"standard output", contentsOf(out)}, {"standard error", contentsOf(err)}};
-  ::close(out);
-  ::close(err);
-  return outcome;
-}
-
-Outcome runTool(Operation const& op, std::string const& cwd) {
-  std::vector<std::string> argv = {TAMO_PROGRAM_EMULATOR, TAMO_SETTINGS_PATH};
-  if (argv[0].empty())
-    argv.erase(argv.begin());
-  for (std::string const& argument : op.entry->arguments)
-    argv.push_back(argument[0] == '@' ? op.names[argument[1] - '1'] : argument);
-  return runCaptured(cwd, [&] {
-    std::vector<char*> pointers;
-    for (std::string& argument : argv)
-      pointers.push_back(&argument[0]);
-    pointers.push_back(nullptr);
-    ::execv(pointers[0], pointers.data());
-  });
-}
-
-Outcome runLibrary(Operation const& op, std::string const& cwd) {
-  Outcome outcome = runCaptured(cwd, [&] {
-    int const status = op.entry->library(op.names);
-    std::string const line = "\n[status " + std::to_string(status) + "]\n";
-    print(line.data(), line.size());
-    ::_exit(status == 0 ? 0 : 1);
-  });
-  outcome.output["what the library returned"] = outcome.output["standard output"];
-  outcome.output.erase("standard output");
+  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                  WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM,
+                  {}};
+  for (auto [fd, where] : {std::pair{out, "standard output"}, std::pair{err, "standard error"}}) {
+    outcome.output[where] = tamo_test::readFile("/proc/self/fd/" + std::to_string(fd));
+    ::close(fd);
+  }
   return outcome;
 }
 
 // The installer at its fixed paths, att/ in place of its folders; what it
 // writes under a folder left to it is output too, as it never reaches the tree.
-Outcome runInstaller(Operation const& op, std::string const& attacker, std::string const& workDir) {
+Outcome runInstaller(Operation const& op, string const& attacker, string const& workDir) {
   tamo_sandbox::SandboxRequest request;
   request.workDir = workDir;
   request.command = {TAMO_INSTALL_CONFIG_PATH};
   request.timeoutSeconds = kTimeoutSeconds;
-  for (int bind : {1, 2})
+  for (auto [bind, folder, file, text] :
+       {std::tuple{1, "/etc/Vardel", kSystemPath, "WEB_TAMO=1\n"},
+        std::tuple{2, "/etc/tamo", kInputPath, "AUTO_UPDATE=1\n"}})
     if (op.binds & bind)
-      request.binds.push_back({attacker, bind == 1 ? "/etc/Vardel" : "/etc/tamo"});
-  if (!(op.binds & 1)) {
-    request.files.push_back({kSystemPath, "WEB_TAMO=1\n", 0644});
+      request.binds.push_back({attacker, folder});
+    else
+      request.files.push_back({file, text, 0644});
+  if (!(op.binds & 1))
     request.inspect = {kSystemPath};
-  }
-  if (!(op.binds & 2))
-    request.files.push_back({kInputPath, "AUTO_UPDATE=1\n", 0644});
   tamo_sandbox::SandboxResult const result = tamo_sandbox::runInSandbox(request);
-  Outcome outcome{result.exitStatus, false, {}};
-  outcome.hung = result.standardError.find("killed after the time limit") != std::string::npos;
-  outcome.output = {{"standard output", result.standardOutput},
-                    {"standard error", result.standardError}};
+  Outcome outcome{
+      result.exitStatus,
+      result.standardError.find("killed after the time limit") != string::npos,
+      {{"standard output", result.standardOutput}, {"standard error", result.standardError}}};
   for (auto const& record : result.log)
     outcome.output["the log"] += record.message + "\n";
   if (result.files.count(kSystemPath))
@@ -331,68 +243,83 @@ Outcome runInstaller(Operation const& op, std::string const& attacker, std::stri
   return outcome;
 }
 
-Outcome run(Operation const& op, std::string const& root, std::string const& workDir) {
+Outcome run(Operation const& op, string const& root, string const& workDir) {
   if (op.entry->names == 0)
     return runInstaller(op, root + "/att", workDir);
-  std::string const cwd = op.cwd.empty() ? root : root + "/" + op.cwd;
-  return op.entry->library != nullptr ? runLibrary(op, cwd) : runTool(op, cwd);
+  Names argv = {TAMO_PROGRAM_EMULATOR, TAMO_SETTINGS_PATH};
+  argv.erase(argv.begin(), argv.begin() + argv[0].empty());
+  std::istringstream words(op.entry->label);
+  for (string word; words >> word;)
+    argv.push_back(word[0] == '@' ? op.names[word[1] - '1'] : word);
+  Outcome outcome = runCaptured(root + "/" + op.cwd, [&] {
+    std::vector<char*> pointers;
+    for (string& argument : argv)
+      pointers.push_back(&argument[0]);
+    pointers.push_back(nullptr);
+    if (op.entry->call < 0)
+      ::execv(pointers[0], pointers.data());
+    int const status = callLibrary(op.entry->call, op.names[0].c_str());
+    string const line = "\n[status " + std::to_string(status) + "]\n";
+    ::_exit(printed(status, line.data(), line.size()) == 0 ? 0 : 1);
+  });
+  if (op.entry->call >= 0)
+    outcome.output["what the library returned"] =
+        outcome.output.extract("standard output").mapped();
+  return outcome;
 }
 
 // The run as a line, the tree's root written $T.
-std::string describe(Operation const& op, std::string const& root) {
-  std::string text = op.entry->label;
+string describe(Operation const& op, string const& root) {
   if (op.entry->names == 0)
-    return text + " with att/ bound over" + (op.binds & 1 ? " /etc/Vardel" : "") +
-           (op.binds & 2 ? " /etc/tamo" : "");
-  for (std::string const& name : op.names)
-    text +=
-        " " + (name.compare(0, root.size(), root) == 0 ? "$T" + name.substr(root.size()) : name);
-  return text + " (cwd $T" + (op.cwd.empty() ? "" : "/" + op.cwd) + ")";
+    return string(op.entry->label) + " with att/ bound over" +
+           (op.binds & 1 ? " /etc/Vardel" : "") + (op.binds & 2 ? " /etc/tamo" : "");
+  string text = op.entry->call < 0 ? "tamo-settings " + string(op.entry->label)
+                                   : op.entry->label + string(" @1");
+  for (std::size_t i = 0; i < op.names.size(); ++i) {
+    string const& name = op.names[i];
+    bool const inTree = name.compare(0, root.size(), root) == 0;
+    text.replace(text.find("@" + std::to_string(i + 1)), 2,
+                 inTree ? "$T" + name.substr(root.size()) : name);
+  }
+  return text + " (cwd $T/" + op.cwd + ")";
 }
 
 // ---- Drawing runs ------------------------------------------------------------
 
-// The installer runs in a sandbox of its own, the dearest run: drawn as
-// often as two of the others.
-EntryPoint const& drawEntry(Rng& rng) {
-  unsigned const pick = rng.below(kEntryPoints.size() + 1);
-  return kEntryPoints[std::min<std::size_t>(pick, kEntryPoints.size() - 1)];
-}
-
 // Now and then a name is written another way that leads to the same place,
 // or, with a trailing "/", only to a folder.
-std::string decorated(Rng& rng, std::string name) {
+string decorated(Rng& rng, string name) {
   std::size_t const slash = name.find('/', 1);
   unsigned const how = rng.below(20);
-  if (slash == std::string::npos || how > 2)
+  if (slash == string::npos || how > 2)
     return name;
   return how == 0 ? name.insert(slash, "/") : how == 1 ? name.insert(slash, "/.") : name + "/";
 }
 
 // Names begin in att/, or now and then in a sticky folder others may write;
 // each is given absolute, or relative to the tree's root or to its folder.
-Operation draw(Rng& rng, std::string const& root) {
-  Operation op;
-  op.entry = &drawEntry(rng);
-  op.binds = 1 + static_cast<int>(rng.below(3));
-  std::vector<std::string> sticky;
+// The installer, the dearest run, is drawn as often as two of the others.
+Operation draw(Rng& rng, string const& root) {
+  std::size_t const last = kEntryPoints.size() - 1;
+  Operation op{&kEntryPoints[std::min<std::size_t>(rng.below(last + 2), last)],
+               {},
+               "",
+               1 + static_cast<int>(rng.below(3))};
+  Names sticky;
   for (char const* folder : {"tmp", "gst"})
     if (tamo_test::exists(root + "/" + folder))
       sticky.push_back(folder);
   op.fromAttackersFolder = sticky.empty() || op.entry->names == 0 || !rng.chance(15);
-  std::string const folder = op.fromAttackersFolder ? "att" : rng.pick(sticky);
+  string const folder = op.fromAttackersFolder ? "att" : rng.pick(sticky);
   Names const names = namesIn(root, folder);
   unsigned const form = rng.below(3);
   op.cwd = form == 2 ? folder : "";
   for (int i = 0; i < op.entry->names; ++i) {
-    std::string name = rng.pick(names);
-    while ((op.entry->effect & kTextualDotDot) &&
-           ("/" + name + "/").find("/../") != std::string::npos)
+    string name = rng.pick(names);
+    while ((op.entry->effect & kTextualDotDot) && ("/" + name + "/").find("/../") != string::npos)
       name = rng.pick(names);
     name = form == 0 ? root + "/" + name : form == 2 ? name.substr(folder.size() + 1) : name;
-    if (form != 0 && rng.chance(15))
-      name = "./" + name;
-    op.names.push_back(decorated(rng, name));
+    op.names.push_back(decorated(rng, form != 0 && rng.chance(15) ? "./" + name : name));
   }
   return op;
 }
@@ -402,134 +329,111 @@ unsigned fromEnvironment(char const* name, unsigned fallback) {
   return value != nullptr && *value != '\0' ? std::strtoul(value, nullptr, 10) : fallback;
 }
 
-std::string shown(std::string const& text) {
-  std::string out;
-  for (char c : text)
-    out += c == '\n' ? std::string("\\n") : std::string(1, c);
-  return out.size() > 600 ? out.substr(0, 600) + "..." : out;
+string shown(string text) {
+  for (auto at = text.find('\n'); at != string::npos; at = text.find('\n'))
+    text.replace(at, 1, "\\n");
+  return text.size() > 600 ? text.substr(0, 600) + "..." : text;
 }
 
-class AttackRun {
- public:
-  AttackRun() { ::chmod(base.path().c_str(), 0755); }
-  bool reachableByTheAttacker() const {
-    return asAttacker([&] { return ::access(base.path().c_str(), X_OK) == 0 ? "yes" : "no"; }) ==
-           "yes";
-  }
-  void runSeed(unsigned seed);
-  std::string summary(unsigned first, unsigned count) const;
-
- private:
-  std::optional<View> rebuild(unsigned seed);
-  void report(unsigned seed, int index, Operation const& op, View const& before,
-              Outcome const& outcome, std::vector<std::string> const& breaches);
-
+// The seeds' runs, and what they came to.
+struct Attack {
   tamo_test::TempDir base;     // the trees, one folder each, all users may enter
   tamo_test::TempDir sandbox;  // the installer's private layers
-  FsSysctls sysctls;
-  std::string root, protection, moves;
+  SysctlsKept host;
+  string root, protection, moves;
   unsigned trees = 0, runs = 0, refused = 0, failed = 0;
   std::vector<unsigned> failedSeeds;
-};
 
-std::optional<View> AttackRun::rebuild(unsigned seed) {
-  if (!root.empty())
-    std::filesystem::remove_all(root);
-  root = base.file("w" + std::to_string(++trees));
-  if (::mkdir(root.c_str(), 0755) != 0 || ::chmod(root.c_str(), 0755) != 0)
-    return std::nullopt;
-  std::optional<std::string> const made = buildTree(seed, root);
-  moves = made.value_or("");
-  return made ? observe(root) : std::nullopt;
-}
+  std::optional<View> rebuild(unsigned seed) {
+    if (!root.empty())
+      std::filesystem::remove_all(root);
+    root = base.file("w" + std::to_string(++trees));
+    std::optional<string> const made =
+        ::mkdir(root.c_str(), 0755) == 0 && ::chmod(root.c_str(), 0755) == 0 ? buildTree(seed, root)
+                                                                             : std::nullopt;
+    moves = made.value_or("");
+    return made ? observe(root) : std::nullopt;
+  }
 
-// A run that left the tree as it was hands it to the next run; one that
-// changed it has it made anew from the seed.
-void AttackRun::runSeed(unsigned seed) {
-  Rng rng(seed * 2654435761u + 1);
-  protection = sysctls.apply({rng.below(2), rng.below(2), rng.below(3)});
-  std::optional<View> before = rebuild(seed);
-  ASSERT_TRUE(before) << "seed " << seed << ": the tree could not be made as root and uid 1000";
-  for (int index = 1; index <= kOperationsPerSeed; ++index) {
-    Operation const op = draw(rng, root);
-    Outcome const outcome = run(op, root, sandbox.path());
-    std::optional<View> const after = observe(root);
-    ASSERT_TRUE(after) << "seed " << seed << ": no child became the attacker";
-    std::vector<std::string> breaches =
-        judge(op.fromAttackersFolder, *before, *after, outcome.output, tokenPrefix(seed));
-    if (outcome.hung)
-      breaches.insert(breaches.begin(), "the run did not end within the time limit: killed");
-    ++runs;
-    refused += outcome.status != 0;
-    report(seed, index, op, *before, outcome, breaches);
-    if (!sameTree(*before, *after)) {
-      before = rebuild(seed);
-      ASSERT_TRUE(before) << "seed " << seed << ": the tree could not be made again";
+  // A run that left the tree as it was hands it to the next run; one that
+  // changed it has it made anew from the seed.
+  void runSeed(unsigned seed) {
+    Rng rng(seed * 2654435761u + 1);
+    auto const below = [&](unsigned n) { return std::to_string(rng.below(n)); };
+    protection = setSysctls({below(2), below(2), below(3)});
+    std::optional<View> before = rebuild(seed);
+    for (int index = 1; index <= 4; ++index) {
+      ASSERT_TRUE(before) << "seed " << seed << ": the tree could not be made as root and uid 1000";
+      Operation const op = draw(rng, root);
+      Outcome const outcome = run(op, root, sandbox.path());
+      std::optional<View> const after = observe(root);
+      ASSERT_TRUE(after) << "seed " << seed << ": no child became the attacker";
+      Names breaches =
+          judge(op.fromAttackersFolder, *before, *after, outcome.output, tokenPrefix(seed));
+      if (outcome.hung)
+        breaches.insert(breaches.begin(), "the run did not end within the time limit: killed");
+      ++runs;
+      refused += outcome.status != 0;
+      report(seed, index, op, *before, outcome, breaches);
+      before = describe(*after, root) == describe(*before, root) ? after : rebuild(seed);
     }
   }
-  std::filesystem::remove_all(root);
-  root.clear();
-}
 
-void AttackRun::report(unsigned seed, int index, Operation const& op, View const& before,
-                       Outcome const& outcome, std::vector<std::string> const& breaches) {
-  if (breaches.empty())
-    return;
-  if (failedSeeds.empty() || failedSeeds.back() != seed)
-    failedSeeds.push_back(seed);
-  // A long run shows a few in full; the last line names every seed.
-  if (++failed > 5 && fromEnvironment("TAMO_ATTACK_SEEDS", 0) != 1)
-    return;
-  std::ostringstream text;
-  text << "seed " << seed << ", run " << index << " of " << kOperationsPerSeed
-       << " (replay: TAMO_ATTACK_SEED=" << seed << " TAMO_ATTACK_SEEDS=1)\n"
-       << protection << "\ntree before the run ($T = " << root << "):\n"
-       << describe(before, root) << "the attacker's moves:\n"
-       << moves << "run as root: " << describe(op, root) << "\nexit status " << outcome.status
-       << "\n";
-  for (auto const& [where, printed] : outcome.output)
-    text << where << ": " << shown(printed) << "\n";
-  text << "breaches:\n";
-  for (std::string const& breach : breaches)
-    text << "  " << breach << "\n";
-  ADD_FAILURE() << text.str();
-}
-
-std::string AttackRun::summary(unsigned first, unsigned count) const {
-  std::string text = "ownership attack: " + std::to_string(count) + " seeds from " +
-                     std::to_string(first) + ", " + std::to_string(trees) + " trees, " +
-                     std::to_string(runs) + " runs as root (" + std::to_string(refused) +
-                     " refused or failed), " + std::to_string(failed) + " broke the rule";
-  for (std::size_t i = 0; i < failedSeeds.size() && i < 20; ++i)
-    text += (i == 0 ? "; seeds:" : "") + (" " + std::to_string(failedSeeds[i]));
-  return text + (failedSeeds.size() > 20 ? " ...\n" : "\n");
-}
+  void report(unsigned seed, int index, Operation const& op, View const& before,
+              Outcome const& outcome, Names const& breaches) {
+    if (breaches.empty())
+      return;
+    if (failedSeeds.empty() || failedSeeds.back() != seed)
+      failedSeeds.push_back(seed);
+    // A long run shows a few in full; the last line names the seeds.
+    if (++failed > 5 && fromEnvironment("TAMO_ATTACK_SEEDS", 0) != 1)
+      return;
+    std::ostringstream text;
+    text << "seed " << seed << ", run " << index << " of 4 (replay: TAMO_ATTACK_SEED=" << seed
+         << " TAMO_ATTACK_SEEDS=1)\n"
+         << protection << "\ntree before the run ($T = " << root << "):\n"
+         << describe(before, root) << "the attacker's moves:\n"
+         << moves << "run as root: " << describe(op, root) << "\nexit status " << outcome.status
+         << "\n";
+    for (auto const& [where, printed] : outcome.output)
+      text << where << ": " << shown(printed) << "\n";
+    text << "breaches:\n";
+    for (string const& breach : breaches)
+      text << "  " << breach << "\n";
+    ADD_FAILURE() << text.str();
+  }
+};
 
 TEST(OwnershipAttack, RootReachesOnlyTheAttackersOwnObjects) {
   if (!tamo_test::haveRoot())
     GTEST_SKIP() << "needs root to be the caller and to act as other users";
-  AttackRun attack;
-  ASSERT_TRUE(attack.reachableByTheAttacker())
+  Attack attack;
+  ::chmod(attack.base.path().c_str(), 0755);
+  ASSERT_EQ(asAttacker([&] { return std::to_string(::access(attack.base.path().c_str(), X_OK)); }),
+            "0")
       << "uid 1000 cannot enter the temporary directory; point TMPDIR at a folder all may enter";
   unsigned const first = fromEnvironment("TAMO_ATTACK_SEED", 1);
   // Under an emulator a run costs some ten times as much: fewer seeds keep
   // the test within its time limit.
-  unsigned const usual = std::string(TAMO_PROGRAM_EMULATOR).empty() ? 300 : 60;
+  unsigned const usual = string(TAMO_PROGRAM_EMULATOR).empty() ? 300 : 60;
   unsigned const count =
       fromEnvironment("TAMO_ATTACK_SEEDS", std::getenv("TAMO_ATTACK_SEED") ? 1 : usual);
   for (unsigned seed = first; seed < first + count && !HasFatalFailure(); ++seed)
     attack.runSeed(seed);
-  std::cout << attack.summary(first, count);
+  std::cout << "ownership attack: " << count << " seeds from " << first << ", " << attack.trees
+            << " trees, " << attack.runs << " runs as root (" << attack.refused
+            << " refused or failed), " << attack.failed << " broke the rule";
+  for (std::size_t i = 0; i < attack.failedSeeds.size() && i < 20; ++i)
+    std::cout << (i == 0 ? "; seeds: " : " ") << attack.failedSeeds[i];
+  std::cout << (attack.failedSeeds.size() > 20 ? " ...\n" : "\n");
 }
 
 // ---- Layouts the rule allows: each entry point succeeds on them ---------------
 
-// made: as make() takes it; given: the name root is given; file: where it leads.
 struct Layout {
   char const* name;
-  char const* made;
-  char const* given;
-  char const* file;
+  char const* made;   // as make() takes it
+  char const* given;  // the name root is given, which leads to the only file
 };
 
 void PrintTo(Layout const& layout, std::ostream* out) {
@@ -537,76 +441,75 @@ void PrintTo(Layout const& layout, std::ostream* out) {
 }
 
 std::vector<Layout> const kLayouts = {
-    {"RootsOwnLink", "d etc 0:0 0755; f etc/real.cfg 0:0 0600; l etc/l.cfg 0:0 real.cfg",
-     "etc/l.cfg", "etc/real.cfg"},
+    {"RootsOwnLink", "dir etc 0:0 0755; file etc/real.cfg 0:0 0600; link etc/l.cfg 0:0 real.cfg",
+     "etc/l.cfg"},
     {"RootsAbsoluteLinkChain",
-     "d etc 0:0 0755; f etc/real.cfg 0:0 0600; l etc/l.cfg 0:0 real.cfg; l etc/a.cfg 0:0 "
+     "dir etc 0:0 0755; file etc/real.cfg 0:0 0600; link etc/l.cfg 0:0 real.cfg; link etc/a.cfg "
+     "0:0 "
      "/etc/l.cfg",
-     "etc/a.cfg", "etc/real.cfg"},
+     "etc/a.cfg"},
     {"RootsFolderLinkThenDotDot",
-     "d etc 0:0 0755; f etc/real.cfg 0:0 0600; d etc/sub 0:0 0755; l etc/d 0:0 sub",
-     "etc/d/../real.cfg", "etc/real.cfg"},
+     "dir etc 0:0 0755; file etc/real.cfg 0:0 0600; dir etc/sub 0:0 0755; link etc/d 0:0 sub",
+     "etc/d/../real.cfg"},
     {"RootsLinkIntoABystandersFolder",
-     "d etc 0:0 0755; d bys 1001:1001 0755; f bys/b.cfg 1001:1001 0644; l etc/l.cfg 0:0 /bys/b.cfg",
-     "etc/l.cfg", "bys/b.cfg"},
-    {"RootsFileInAStickyFolder", "d tmp 0:0 1777; f tmp/r.cfg 0:0 0600", "tmp/r.cfg", "tmp/r.cfg"},
-    {"BystandersFileInRootsFolder", "d pub 0:0 0755; f pub/b.cfg 1001:1001 0644", "pub/b.cfg",
-     "pub/b.cfg"},
-    {"AttackersFileInAGroupFolder", "d grp 0:2000 0775; f grp/a.cfg 1000:1000 0600", "grp/a.cfg",
+     "dir etc 0:0 0755; dir bys 1001:1001 0755; file bys/b.cfg 1001:1001 0644; link etc/l.cfg 0:0 "
+     "/bys/b.cfg",
+     "etc/l.cfg"},
+    {"RootsFileInAStickyFolder", "dir tmp 0:0 1777; file tmp/r.cfg 0:0 0600", "tmp/r.cfg"},
+    {"BystandersFileInRootsFolder", "dir pub 0:0 0755; file pub/b.cfg 1001:1001 0644", "pub/b.cfg"},
+    {"AttackersFileInAGroupFolder", "dir grp 0:2000 0775; file grp/a.cfg 1000:1000 0600",
      "grp/a.cfg"},
     {"AttackersFileThroughItsOwnLink",
-     "d att 1000:1000 0755; d att/sub 1000:1000 0755; f att/sub/real.cfg 1000:1000 0600; l att/l "
-     "1000:1000 sub/real.cfg",
-     "att/l", "att/sub/real.cfg"},
+     "dir att 1000:1000 0755; dir att/sub 1000:1000 0755; file att/sub/real.cfg 1000:1000 0600; "
+     "link att/l 1000:1000 sub/real.cfg",
+     "att/l"},
     {"AttackersFileThroughItsFolderLinkAndDotDot",
-     "d att 1000:1000 0755; d att/sub 1000:1000 0755; f att/sub/real.cfg 1000:1000 0600; l att/l "
-     "1000:1000 sub/real.cfg; l att/d 1000:1000 sub",
-     "att/d/../l", "att/sub/real.cfg"},
+     "dir att 1000:1000 0755; dir att/sub 1000:1000 0755; file att/sub/real.cfg 1000:1000 0600; "
+     "link att/l 1000:1000 sub/real.cfg; link att/d 1000:1000 sub",
+     "att/d/../l"},
     {"AttackersFileInItsOwnStickyFolder",
-     "d att 1000:1000 0755; d att/st 1000:1000 1777; f att/st/real.cfg 1000:1000 0644",
-     "att/st/real.cfg", "att/st/real.cfg"},
+     "dir att 1000:1000 0755; dir att/st 1000:1000 1777; file att/st/real.cfg 1000:1000 0644",
+     "att/st/real.cfg"},
+    // The installer's folder replaced by the attacker's, which holds its own
+    // settings file: the installer edits it, and it stays the attacker's.
+    {"InstallersFolderIsTheAttackers",
+     "dir att 1000:1000 0755; dir att/Tamo 1000:1000 0755; file att/Tamo/tamo.settings.cfg "
+     "1000:1000 0644",
+     "att/Tamo/tamo.settings.cfg"},
 };
 
-struct stat statOf(std::string const& path) {
-  struct stat info {};
-  ::lstat(path.c_str(), &info);
-  return info;
-}
-
-// What went wrong with a run the rule allows; "" when nothing did.
-std::string legitimateRunFault(EntryPoint const& entry, Outcome const& outcome,
-                               std::string const& root, Layout const& layout,
-                               std::string const& old, struct stat const& file,
-                               struct stat const& given) {
-  std::size_t const at = old.find("SECRET_");
-  std::string all, token = old.substr(at, old.find('\n', at) - at);
-  for (auto const& [where, text] : outcome.output)
-    all += text;
-  std::string const text = tamo_test::readFile(root + "/" + layout.file);
+// What went wrong with a run the rule allows; "" when nothing did. Its
+// names stay what they were; its one file keeps its owner.
+string legitimateRunFault(int effect, Outcome const& outcome, View const& before,
+                          View const& after) {
+  string names[2], texts[2], all;
+  uid_t owners[2] = {};
+  for (int i = 0; i < 2; ++i)
+    for (auto const& [path, node] : (i == 0 ? before : after).tree) {
+      names[i] += path + " " + node.type + "\n";
+      if (node.type == 'f')
+        owners[i] = node.owner, texts[i] = node.data;
+    }
+  auto const& [was, text] = texts;
+  for (auto const& [where, printed] : outcome.output)
+    all += printed;
+  std::size_t const at = was.find("SECRET_");
   if (outcome.hung || outcome.status != 0)
     return "it failed";
-  if ((entry.effect & kShowsOld) && all.find(token) == std::string::npos)
+  if ((effect & kShowsOld) && all.find(was.substr(at, was.find('\n', at) - at)) == string::npos)
     return "it did not show the file's value";
-  if ((entry.effect & kWritesNew) && text.find(kNewText) == std::string::npos)
+  if ((effect & kWritesNew) && text.find(kNewText) == string::npos)
     return "the file does not hold the new value";
-  if ((entry.effect & kRemovesKey) && text.find("password=") != std::string::npos)
+  if ((effect & kRemovesKey) && text.find("password=") != string::npos)
     return "the key is still in the file";
-  if (!(entry.effect & (kWritesNew | kRemovesKey)) && text != old)
+  if ((effect & kAddsInput) &&
+      (text.find("AUTO_UPDATE=1\n") == string::npos || text.find(was.substr(at)) == string::npos))
+    return "the installer's input is not in the file";
+  if (!(effect & (kWritesNew | kRemovesKey | kAddsInput)) && text != was)
     return "the file changed";
-  if (statOf(root + "/" + layout.file).st_uid != file.st_uid)
-    return "the file changed hands";
-  if ((statOf(root + "/" + layout.given).st_mode ^ given.st_mode) & S_IFMT)
-    return "the name given is no longer what it was";
+  if (names[0] != names[1] || owners[0] != owners[1])
+    return "names were made, removed or replaced, or the file changed hands";
   return "";
-}
-
-// Makes made in a fresh folder all may enter; returns its path.
-std::string makeLayout(tamo_test::TempDir const& dir, char const* made) {
-  Rng rng(0);
-  int tokens = 0;
-  ::chmod(dir.path().c_str(), 0755);
-  EXPECT_TRUE(make(dir.path(), made, rng, tokenPrefix(0), tokens)) << made;
-  return dir.path();
 }
 
 class LegitimateLayouts : public testing::TestWithParam<Layout> {};
@@ -615,53 +518,32 @@ TEST_P(LegitimateLayouts, EveryEntryPointSucceeds) {
   if (!tamo_test::haveRoot())
     GTEST_SKIP() << "needs root to be the caller and to give files to other users";
   Layout const& layout = GetParam();
-  FsSysctls sysctls;
-  for (std::vector<unsigned> const& wanted : {std::vector<unsigned>{1, 1, 2}, {0, 0, 0}}) {
-    std::string const protection = sysctls.apply(wanted);
+  bool const installer = string(layout.given).find("Tamo") != string::npos;
+  SysctlsKept host;
+  for (Names const& values : {Names{"1", "1", "2"}, {"0", "0", "0"}}) {
+    string const protection = setSysctls(values);
     for (EntryPoint const& entry : kEntryPoints) {
-      if (entry.names == 0)
+      tamo_test::TempDir dir, work;
+      Rng rng(0);
+      int tokens = 0;
+      ::chmod(dir.path().c_str(), 0755);
+      ASSERT_TRUE(make(dir.path(), layout.made, rng, tokenPrefix(0), tokens)) << layout.made;
+      std::optional<View> const before = observe(dir.path());
+      Operation const op{&entry, Names(entry.names, dir.file(layout.given))};
+      if (entry.names == 0 && !installer)
         continue;
-      tamo_test::TempDir dir;
-      std::string const root = makeLayout(dir, layout.made);
-      std::string const old = tamo_test::readFile(root + "/" + layout.file);
-      struct stat const file = statOf(root + "/" + layout.file);
-      struct stat const given = statOf(root + "/" + layout.given);
-      Operation op;
-      op.entry = &entry;
-      op.names.assign(entry.names, root + "/" + layout.given);
-      Outcome const outcome = run(op, root, "");
-      EXPECT_EQ(legitimateRunFault(entry, outcome, root, layout, old, file, given), "")
-          << entry.label << " on " << layout.given << " with " << protection << ": exit "
-          << outcome.status << "\n"
-          << shown(outcome.output.begin()->second) << "\n"
-          << shown(outcome.output.rbegin()->second);
+      Outcome outcome = run(op, dir.path(), work.path());
+      if (outcome.output.count("the sandbox"))
+        continue;
+      EXPECT_EQ(legitimateRunFault(entry.effect, outcome, *before, *observe(dir.path())), "")
+          << describe(op, dir.path()) << " with " << protection << ": exit " << outcome.status
+          << "\n"
+          << shown(outcome.output["standard error"]);
     }
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LegitimateLayouts, testing::ValuesIn(kLayouts),
-                         [](auto const& info) { return std::string(info.param.name); });
-
-// The installer's folder replaced by the attacker's, which holds its own
-// settings file: the installer edits it, and it stays the attacker's.
-TEST(LegitimateInstallerRun, EditsTheAttackersOwnFileInTheAttackersFolder) {
-  if (!tamo_test::haveRoot())
-    GTEST_SKIP() << "needs root to be the caller and to give files to other users";
-  tamo_test::TempDir dir, work;
-  std::string const root = makeLayout(dir,
-                                      "d att 1000:1000 0755; d att/Tamo 1000:1000 0755; "
-                                      "f att/Tamo/tamo.settings.cfg 1000:1000 0644");
-  Operation op;
-  op.entry = &kEntryPoints.back();
-  Outcome const outcome = run(op, root, work.path());
-  if (outcome.output.count("the sandbox"))
-    GTEST_SKIP() << outcome.output.at("the sandbox");
-  EXPECT_EQ(outcome.status, 0);
-  std::string const written = root + "/att/Tamo/tamo.settings.cfg";
-  EXPECT_NE(tamo_test::readFile(written).find("AUTO_UPDATE=1\n"), std::string::npos);
-  EXPECT_NE(tamo_test::readFile(written).find("password=" + tokenPrefix(0) + "1"),
-            std::string::npos);
-  EXPECT_EQ(statOf(written).st_uid, kAttacker);
-}
+                         [](auto const& info) { return string(info.param.name); });
 
 }  // namespace
