@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -61,8 +62,7 @@ bool startsWith(string const& text, string const& prefix) {
 }
 
 string parentOf(string const& path) {
-  std::size_t const slash = path.rfind('/');
-  return slash == string::npos ? "" : path.substr(0, slash);
+  return path.substr(0, path.find('/') == string::npos ? 0 : path.rfind('/'));
 }
 
 string join(string const& root, string const& relative) {
@@ -87,8 +87,6 @@ Names entriesOf(string const& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-// ---- Children -------------------------------------------------------------------
 
 struct Outcome {
   int status;  // exit status, 128 + the signal that ended it
@@ -138,7 +136,7 @@ std::optional<string> asAttacker(std::function<string()> const& body) {
   return outcome.status == 0 ? std::optional(outcome.output.at("standard output")) : std::nullopt;
 }
 
-// ---- The tree -------------------------------------------------------------------
+// ---- The tree ---------------------------------------------------------------------
 
 // An access list in the kernel's form: rwx for the owner and for uid 1000,
 // r-x for the owning group and the others.
@@ -173,31 +171,30 @@ int makeItem(string const& root, string const& item, Rng& rng, string const& pre
   char const* const at = path.c_str();
   uid_t const owner = std::stoul(ids), group = std::stoul(ids.substr(ids.find(':') + 1));
   mode_t const mode =
-      kind == "dir" || kind == "file" || kind == "fifo" ? std::stoul(last, 0, 8) : 0;
+      std::isdigit(static_cast<unsigned char>(last[0])) ? std::stoul(last, 0, 8) : 0;
   int const fd = kind == "file" ? ::open(at, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1;
-  bool const done =
-      kind == "acl"    ? setAcl(path, last)
-      : kind == "link" ? ::symlink((last[0] == '/' ? root + last : last).c_str(), at) == 0 &&
-                             ::lchown(at, owner, group) == 0
-      : kind == "hardlink" ? ::link(other.c_str(), at) == 0
-      : kind == "rename" ? ::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, at, RENAME_NOREPLACE) == 0
-      : kind == "fifo"
-          ? ::mkfifo(at, mode) == 0
-          : (kind == "dir" ? ::mkdir(at, 0700) == 0
-                           : fd >= 0 && ::dprintf(fd, "# %s\npassword=%s%d\n", relative.c_str(),
-                                                  prefix.c_str(), ++tokens) > 0) &&
-                ::chown(at, owner, group) == 0 && ::chmod(at, mode) == 0;
-  int const error = done ? 0 : errno;
+  bool const failed =
+      kind == "acl"    ? !setAcl(path, last)
+      : kind == "link" ? ::symlink((last[0] == '/' ? root + last : last).c_str(), at) ||
+                             ::lchown(at, owner, group)
+      : kind == "hardlink" ? ::link(other.c_str(), at)
+      : kind == "rename"   ? ::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, at, RENAME_NOREPLACE)
+      : kind == "fifo"     ? ::mkfifo(at, mode)
+      : kind == "dir"      ? ::mkdir(at, 0700) || ::chown(at, owner, group) || ::chmod(at, mode)
+                           : fd < 0 || ::fchown(fd, owner, group) || ::fchmod(fd, mode) ||
+                            ::dprintf(fd, "# %s\npassword=%s%d\n", relative.c_str(), prefix.c_str(),
+                                      ++tokens) < 0;
+  int const error = failed ? errno : 0;
   ::close(fd);
   return error;
 }
 
 // Makes as root under root the items of spec, split by ";", each "KIND PATH
-// UID[:GID] LAST", GID the UID when not given: "dir" and "file" of mode LAST (octal), the file
-// holding "password=" and prefix with the number ++tokens; "link" to LAST, a leading
-// "/" standing for root; "acl" on a folder, naming the attacker, LAST
-// "default" or "both" lists. A field "x|y" is one of them, drawn by rng.
-// Items whose folder is missing are left out. False when one failed.
+// UID[:GID] LAST" (GID the UID when not given): "dir" and "file" of mode LAST,
+// the file holding "password=" and prefix with the number ++tokens; "link"
+// to LAST, a leading "/" standing for root; "acl" on a folder, naming the
+// attacker, LAST "default" or "both" lists. A field "x|y" is one of them,
+// drawn by rng. Items whose folder is missing are left out.
 bool make(string const& root, string const& spec, Rng& rng, string const& prefix, int& tokens) {
   std::istringstream items(spec);
   for (string item, kind, path; std::getline(items, item, ';');)
@@ -213,8 +210,7 @@ struct Row {
   unsigned chance;
   char const* spec;
 } const kRootsPart[] = {
-    {100, "dir att 1000 0755|0755|0755|0700; dir vault 0 0700"},
-    {100, "file vault/secret.cfg 0 0600"},
+    {100, "dir att 1000 0755|0755|0755|0700; dir vault 0 0700; file vault/secret.cfg 0 0600"},
     {60, "dir pub 0 0755; file pub/key.cfg 0 0600"},
     {40, "file pub/b.cfg 1001 0600"},
     {40, "link pub/l.cfg 0 ../vault/secret.cfg|/vault/secret.cfg"},
@@ -233,20 +229,9 @@ struct Row {
     {12, "dir att/kept 0 0755; file att/kept/k.cfg 0 0600"},
 };
 
-string linkText(Rng& rng, string const& from, string const& target) {
-  if (rng.chance(40))
-    return "/" + target;
-  if (startsWith(target, from + "/") && rng.chance(60))
-    return target.substr(from.size() + 1);
-  string up;
-  for (auto depth = std::count(from.begin(), from.end(), '/') + 1; depth > 0; --depth)
-    up += "../";
-  return up + target;
-}
-
 // Mostly in the attacker's own folders, below which the installer's names
-// are drawn; now and then in a shared folder. Links may lead to themselves:
-// a loop must end, not hang.
+// are drawn; now and then in a shared folder. Links lead up, down or from
+// the tree's root, and may lead to themselves: a loop must end, not hang.
 Names planMoves(Rng& rng, Names paths) {
   Names folders = {"att"}, shared, victims, moves;
   for (string const& path : paths) {
@@ -258,29 +243,36 @@ Names planMoves(Rng& rng, Names paths) {
   for (unsigned count = 2 + rng.below(5); count > 0; --count) {
     unsigned const kind = rng.below(100);
     bool const outside = kind >= 88 && !shared.empty();
-    string const folder = rng.pick(outside ? shared : folders);
+    string const folder = rng.pick(outside ? shared : folders), mine = " 1000 ";
     string const at = folder + "/" +
                       rng.pick(startsWith(folder, "att/")
                                    ? Names{"tamo.settings.cfg", "zlv-install.properties", "x", "l"}
                                    : Names{"a.cfg", "b.cfg", "l", "d", "Tamo", "config"});
-    string const mine = " " + at + " 1000 ";
     Names targets = paths;
     targets.insert(targets.end(), {"", "vault", "vault/none.cfg", "att/none.cfg", at});
+    string const target = rng.pick(targets);
+    string up;
+    for (auto depth = std::count(folder.begin(), folder.end(), '/') + 1; depth > 0; --depth)
+      up += "../";
     if (std::find(paths.begin(), paths.end(), at) != paths.end())
       continue;
-    if (kind < 40 || (outside && kind < 92)) {
-      moves.push_back("link" + mine + linkText(rng, folder, rng.pick(targets)));
-    } else if (kind < 52 || (outside && kind >= 96)) {
-      moves.push_back("dir" + mine + (rng.chance(70) ? "0755" : "1777"));
+    if (kind < 40 || (outside && kind < 92))
+      moves.push_back("link " + at + mine +
+                      (rng.chance(40) ? "/" + target
+                       : startsWith(target, folder + "/") && rng.chance(60)
+                           ? target.substr(folder.size() + 1)
+                           : up + target));
+    else if (kind < 52 || (outside && kind >= 96))
+      moves.push_back("dir " + at + mine + (rng.chance(70) ? "0755" : "1777"));
+    else if (kind < 66 || outside)
+      moves.push_back("file " + at + mine + (rng.chance(50) ? "0644" : "0600"));
+    else
+      moves.push_back((kind < 76   ? "hardlink "
+                       : kind < 84 ? "rename "
+                                   : "fifo ") +
+                      at + mine + (kind < 84 ? rng.pick(victims) : "0666"));
+    if (moves.back()[0] == 'd')
       folders.push_back(at);
-    } else if (kind < 66 || outside) {
-      moves.push_back("file" + mine + (rng.chance(50) ? "0644" : "0600"));
-    } else {
-      moves.push_back((kind < 76   ? "hardlink"
-                       : kind < 84 ? "rename"
-                                   : "fifo") +
-                      mine + (kind < 84 ? rng.pick(victims) : "0666"));
-    }
     paths.push_back(at);
   }
   return moves;
@@ -352,41 +344,30 @@ Names namesIn(string const& root, string const& folder) {
 
 // ---- The oracle -------------------------------------------------------------------
 
-// One name as root sees it, links not followed. born: the birth time, as an
-// inode number may come back; 0 where unknown.
+// One name as root sees it, links not followed, and what the attacker may
+// do to it, asked of the kernel as uid 1000.
 struct Node {
-  char type;  // 'd' folder, 'f' regular file, 'l' link, 'p' FIFO, '?' other
   unsigned long long inode;
-  long long born;
+  long long born;  // the birth time, as an inode number may come back; 0 where unknown
   uid_t owner;
   gid_t group;
-  unsigned mode;  // 07777
-  string data;    // a file's bytes, a link's text
-  string acl;     // the access and default lists as the kernel stores them
-  bool sameObject(Node const& other) const { return inode == other.inode && born == other.born; }
+  mode_t mode;  // type and permissions
+  string data;  // a file's bytes, a link's text
+  string acl;   // the access and default lists as the kernel stores them
+  bool readable,
+      writable;  // a file it may read (or owns); a file it may write, a folder it may add to
+  bool isFile() const { return S_ISREG(mode); }
+  bool sameObject(Node const& other) const {
+    return inode == other.inode && born == other.born && (mode & S_IFMT) == (other.mode & S_IFMT);
+  }
 };
+using Tree = std::map<string, Node>;  // by path relative to the tree's root, "" the root
 
-// Every name under a root by its path relative to it ("" the root), and
-// what the attacker may write (files; folders it may add names to) and read
-// (or could, owning the file), asked of the kernel as uid 1000.
-struct View {
-  std::map<string, Node> tree;
-  std::set<string> writable, readable;
-};
-
-void addNode(string const& root, string const& relative, std::map<string, Node>& tree) {
+void addNode(string const& root, string const& relative, Tree& tree) {
   string const path = join(root, relative);
   struct statx info {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-              &info) != 0)
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &info))
     return;
-  mode_t const format = info.stx_mode & S_IFMT;
-  char const type = format == S_IFDIR   ? 'd'
-                    : format == S_IFREG ? 'f'
-                    : format == S_IFLNK ? 'l'
-                    : format == S_IFIFO ? 'p'
-                                        : '?';
-  long long const born = info.stx_btime.tv_sec * 1000000000LL + info.stx_btime.tv_nsec;
   char text[4096], acl[2][1024];
   ssize_t const sizes[] = {
       ::readlink(path.c_str(), text, sizeof text),
@@ -395,44 +376,48 @@ void addNode(string const& root, string const& relative, std::map<string, Node>&
   auto const bytes = [&](char const* from, ssize_t size) {
     return string(from, std::max<ssize_t>(size, 0));
   };
-  tree[relative] = {type,
-                    info.stx_ino,
-                    info.stx_mask & STATX_BTIME ? born : 0,
-                    info.stx_uid,
-                    info.stx_gid,
-                    info.stx_mode & 07777u,
-                    type == 'f' ? readNoFollow(path).value_or("") : bytes(text, sizes[0]),
-                    bytes(acl[0], sizes[1]) + "|" + bytes(acl[1], sizes[2])};
-  for (string const& entry : type == 'd' ? entriesOf(path) : Names{})
+  Node& node = tree[relative] = {info.stx_ino,
+                                 0,
+                                 info.stx_uid,
+                                 info.stx_gid,
+                                 info.stx_mode,
+                                 bytes(text, sizes[0]),
+                                 bytes(acl[0], sizes[1]) + "|" + bytes(acl[1], sizes[2]),
+                                 false,
+                                 false};
+  if (info.stx_mask & STATX_BTIME)
+    node.born = info.stx_btime.tv_sec * 1000000000LL + info.stx_btime.tv_nsec;
+  if (node.isFile())
+    node.data = readNoFollow(path).value_or("");
+  for (string const& entry : S_ISDIR(node.mode) ? entriesOf(path) : Names{})
     addNode(root, relative.empty() ? entry : relative + "/" + entry, tree);
 }
 
-// The child answers two flags a name, in the tree's order: 'r' for reading
-// a file, 'w' for writing a file or adding to a folder.
-std::optional<View> observe(string const& root) {
-  View view;
-  addNode(root, "", view.tree);
+// The attacker's child answers two flags a name, in the tree's order.
+std::optional<Tree> observe(string const& root) {
+  Tree tree;
+  addNode(root, "", tree);
   std::optional<string> const flags = asAttacker([&] {
     string answer;
-    for (auto const& [relative, node] : view.tree) {
+    for (auto const& [relative, node] : tree) {
       string const path = join(root, relative);
-      bool const file = node.type == 'f', writable = file || node.type == 'd';
-      answer += file && readNoFollow(path) ? 'r' : '-';
-      answer += writable && ::access(path.c_str(), file ? W_OK : W_OK | X_OK) == 0 ? 'w' : '-';
+      answer += node.isFile() && readNoFollow(path) ? 'r' : '-';
+      answer += (node.isFile() || S_ISDIR(node.mode)) &&
+                        ::access(path.c_str(), node.isFile() ? W_OK : W_OK | X_OK) == 0
+                    ? 'w'
+                    : '-';
     }
     return answer;
   });
-  if (!flags || flags->size() != 2 * view.tree.size())
+  if (!flags || flags->size() != 2 * tree.size())
     return std::nullopt;
   auto flag = flags->begin();
-  for (auto const& [relative, node] : view.tree) {
+  for (auto& [relative, node] : tree) {
     // Its owner may always give itself the right to read.
-    if (*flag++ == 'r' || (node.type == 'f' && node.owner == kAttacker))
-      view.readable.insert(relative);
-    if (*flag++ == 'w')
-      view.writable.insert(relative);
+    node.readable = *flag++ == 'r' || (node.isFile() && node.owner == kAttacker);
+    node.writable = *flag++ == 'w';
   }
-  return view;
+  return tree;
 }
 
 std::set<string> tokensIn(string const& text, string const& prefix) {
@@ -446,7 +431,7 @@ std::set<string> tokensIn(string const& text, string const& prefix) {
 // from the attacker's folder are judged by all of the rule; from a sticky
 // folder others may write, root's own hard links there may lead anywhere,
 // so only by the rule of such folders.
-Names judge(bool fromAttackersFolder, View const& before, View const& after, Output const& output,
+Names judge(bool fromAttackersFolder, Tree const& before, Tree const& after, Output const& output,
             string const& prefix) {
   Names breaches, gone;  // gone: names the attacker could point elsewhere, and that moved
   auto const breach = [&](string const& text) {
@@ -457,78 +442,68 @@ Names judge(bool fromAttackersFolder, View const& before, View const& after, Out
     return std::any_of(gone.begin(), gone.end(),
                        [&](auto& name) { return startsWith(path, name + "/"); });
   };
-  auto const tokensOf = [&](Node const& node) {
-    return tokensIn(node.type == 'f' ? node.data : "", prefix);
-  };
-  for (auto const& [path, was] : before.tree) {
-    Node const& folder = before.tree.at(parentOf(path));
-    auto const found = after.tree.find(path);
-    Node const* const node = found == after.tree.end() ? nullptr : &found->second;
-    bool const kept = node && node->sameObject(was);
+  for (auto const& [path, was] : before) {
+    Node const& folder = before.at(parentOf(path));
+    auto const now = after.find(path);
+    bool const kept = now != after.end() && now->second.sameObject(was);
     // Another user's file in a sticky folder others may write is not
     // written, unless it is the folder owner's.
-    if ((folder.mode & S_ISVTX) && (folder.mode & 022) && was.type == 'f' && was.owner != 0 &&
-        was.owner != folder.owner && (!kept || node->data != was.data))
-      breach(path + ", uid " + std::to_string(was.owner) +
-             "'s file in a sticky folder others may write, was written");
+    if ((folder.mode & S_ISVTX) && (folder.mode & 022) && was.isFile() && was.owner != 0 &&
+        was.owner != folder.owner && (!kept || now->second.data != was.data))
+      breach(path + ", another's file in a sticky folder others may write, was written");
     if (!fromAttackersFolder || path.empty() || kept || underGone(path))
       continue;
     // A name the attacker could not remove or replace names its object still.
-    if (before.writable.count(parentOf(path)) &&
+    if (folder.writable &&
         (!(folder.mode & S_ISVTX) || folder.owner == kAttacker || was.owner == kAttacker))
       gone.push_back(path);
     else
-      breach(path + (node ? " now names another object" : " was removed") +
-             ", which the attacker could not have done");
+      breach(path + (now != after.end() ? " names another object" : " was removed"));
   }
   if (!fromAttackersFolder)
     return breaches;
   // New names only where the attacker may add them; no folder made in
   // another user's folder.
-  for (auto const& [path, node] : after.tree) {
+  for (auto const& [path, node] : after) {
     string folder = parentOf(path);
-    while (!before.tree.count(folder))
+    while (!before.count(folder))
       folder = parentOf(folder);
-    uid_t const parent = after.tree.at(parentOf(path)).owner;
-    if (before.tree.count(path) || underGone(path))
-      continue;
-    if (!before.writable.count(folder))
+    uid_t const parent = after.at(parentOf(path)).owner;
+    if (!before.count(path) && !underGone(path) && !before.at(folder).writable)
       breach(path + " appeared in $T/" + folder + ", where the attacker cannot add names");
-    if (node.type == 'd' && parent != 0 && parent != node.owner)
-      breach("folder " + path + " of uid " + std::to_string(node.owner) +
-             " was made in a folder of uid " + std::to_string(parent));
+    if (!before.count(path) && !underGone(path) && S_ISDIR(node.mode) && parent != 0 &&
+        parent != node.owner)
+      breach("folder " + path + " was made in a folder of uid " + std::to_string(parent));
   }
   // An object not the attacker's keeps its owner, mode and access list, and
   // its bytes unless the attacker could write it by some name.
-  for (auto const& [path, was] : before.tree) {
-    auto const same = [&](auto const& entry) {
-      return entry.second.sameObject(was) && entry.second.type == was.type;
-    };
-    auto const found = std::find_if(after.tree.begin(), after.tree.end(), same);
-    if (was.owner == kAttacker || found == after.tree.end())
+  for (auto const& [path, was] : before) {
+    auto const same = [&](auto const& entry) { return entry.second.sameObject(was); };
+    auto const now = std::find_if(after.begin(), after.end(), same);
+    if (was.owner == kAttacker || now == after.end())
       continue;
-    Node const& node = found->second;
+    Node const& node = now->second;
     if (std::tie(node.owner, node.group, node.mode, node.acl) !=
         std::tie(was.owner, was.group, was.mode, was.acl))
       breach(path + ": owner, group, mode or access list changed");
-    bool writable = false;
-    for (auto const& entry : before.tree)
-      writable |= same(entry) && before.writable.count(entry.first);
-    if (was.type == 'f' && node.data != was.data && !writable)
+    bool const writable = std::any_of(before.begin(), before.end(), [&](auto const& entry) {
+      return same(entry) && entry.second.writable;
+    });
+    if (was.isFile() && node.data != was.data && !writable)
       breach(path + ": contents changed, and the attacker could not write it");
   }
   // No token the attacker could not read is readable by it, copied or shown.
   std::set<string> hidden, seen;
-  for (auto const& [path, node] : before.tree)
-    for (string const& token : tokensOf(node))
-      (before.readable.count(path) ? seen : hidden).insert(token);
+  for (auto const& [path, node] : before)
+    for (string const& token : tokensIn(node.isFile() ? node.data : "", prefix))
+      (node.readable ? seen : hidden).insert(token);
   for (string const& token : seen)
     hidden.erase(token);
-  for (auto const& [path, node] : after.tree) {
-    auto const old = before.tree.find(path);
-    bool const kept = old != before.tree.end() && old->second.sameObject(node);
-    for (string const& token : tokensOf(node)) {
-      if (hidden.count(token) && after.readable.count(path))
+  for (auto const& [path, node] : after) {
+    auto const old = before.find(path);
+    bool const kept = old != before.end() && old->second.sameObject(node);
+    for (string const& token : tokensIn(node.isFile() ? node.data : "", prefix)) {
+      if (hidden.count(token) && node.readable)
         breach(token + " is now readable by the attacker at " + path);
       if (hidden.count(token) && (!kept || old->second.data.find(token) == string::npos))
         breach(token + " was copied into " + path);
@@ -551,22 +526,25 @@ string shown(string text, string const& root = "") {
 }
 
 // The tree as lines "path  type owner:group mode ...".
-string describe(View const& view, string const& root) {
+string describe(Tree const& tree, string const& root) {
   std::ostringstream out;
-  for (auto const& [path, node] : view.tree) {
+  for (auto const& [path, node] : tree) {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", node.mode);
-    char const* const words[] = {"other", "FIFO", "folder", "file", "link"};
-    out << "  " << (path.empty() ? "$T" : path) << "  " << words[string("?pdfl").find(node.type)]
+    std::snprintf(mode, sizeof mode, "%04o", node.mode & 07777);
+    bool const link = S_ISLNK(node.mode);
+    out << "  " << (path.empty() ? "$T" : path) << "  "
+        << (S_ISDIR(node.mode) ? "folder"
+            : node.isFile()    ? "file"
+            : link             ? "link"
+                               : "other")
         << " " << node.owner << ":" << node.group << " "
-        << (node.type == 'l' ? "-> " + shown(node.data, root) : mode)
-        << (node.acl != "|" ? " +acl" : "")
-        << (node.type == 'f' ? " \"" + shown(node.data, root) + "\"" : "") << "\n";
+        << (link ? "-> " + shown(node.data, root) : mode) << (node.acl != "|" ? " +acl" : "")
+        << (node.isFile() ? " \"" + shown(node.data, root) + "\"" : "") << "\n";
   }
   return out.str();
 }
 
-// ---- The entry points -------------------------------------------------------------
+// ---- The entry points ---------------------------------------------------------------
 
 constexpr char kSystemPath[] = "/etc/Vardel/Tamo/tamo.settings.cfg";
 constexpr char kInputPath[] = "/etc/tamo/config/zlv-install.properties";
@@ -661,7 +639,7 @@ int callLibrary(int call, char const* name) {
   return status;
 }
 
-// ---- Runs as root -------------------------------------------------------------------
+// ---- Runs as root ---------------------------------------------------------------------
 
 struct Operation {
   EntryPoint const* entry;
@@ -726,7 +704,6 @@ Outcome run(Operation const& op, string const& root, string const& workDir) {
   return outcome;
 }
 
-// The run as a line.
 string describe(Operation const& op, string const& root) {
   string text = op.entry->label;
   for (std::size_t i = 0; i < op.names.size(); ++i)
@@ -773,30 +750,25 @@ Operation draw(Rng& rng, string const& root) {
   return op;
 }
 
-// ---- The seeds -----------------------------------------------------------------------
+// ---- The seeds ---------------------------------------------------------------------------
 
-// The kernel's link protections: each set where it can be, the host's put
-// back at the end.
-struct Sysctls {
-  static string path(int i) {
-    return "/proc/sys/fs/protected_" + Names{"symlinks", "hardlinks", "regular"}[i];
+// Sets the kernel's link protections where it can ("" leaves one as it is);
+// returns those in force.
+Names protect(Names const& values) {
+  Names now(3);
+  for (int i = 0; i < 3; ++i) {
+    string const path = "/proc/sys/fs/protected_" + Names{"symlinks", "hardlinks", "regular"}[i];
+    if (!values[i].empty())
+      std::ofstream(path) << values[i] << '\n';
+    std::ifstream(path) >> now[i];
   }
-  Names const host = {get(0), get(1), get(2)};
-  ~Sysctls() { set(host); }
-  static string get(int i) {
-    string value;
-    std::getline(std::ifstream(path(i)), value);
-    return value;
-  }
-  // Returns those in force.
-  static string set(Names const& values) {
-    string now;
-    for (int i = 0; i < 3; ++i) {
-      std::ofstream(path(i)) << values[i] << '\n';
-      now += path(i).substr(13) + "=" + get(i) + " ";
-    }
-    return now;
-  }
+  return now;
+}
+
+// The host's link protections, put back at the end of a scope.
+struct HostProtection {
+  Names const values = protect({"", "", ""});
+  ~HostProtection() { protect(values); }
 };
 
 unsigned fromEnvironment(char const* name, unsigned fallback) {
@@ -809,12 +781,12 @@ unsigned fromEnvironment(char const* name, unsigned fallback) {
 struct Attack {
   tamo_test::TempDir base;     // the trees, one folder each, all users may enter
   tamo_test::TempDir sandbox;  // the installer's private layers
-  Sysctls host;
+  HostProtection host;
   string root, protection, moves;
-  unsigned trees = 0, runs = 0, refused = 0, failed = 0;
+  unsigned trees = 0, runs = 0, failed = 0;
   std::set<unsigned> failedSeeds;
 
-  std::optional<View> rebuild(unsigned seed) {
+  std::optional<Tree> rebuild(unsigned seed) {
     if (!root.empty())
       std::filesystem::remove_all(root);
     root = base.file("w" + std::to_string(++trees));
@@ -827,27 +799,27 @@ struct Attack {
   void runSeed(unsigned seed) {
     Rng rng(seed * 2654435761u + 1);
     auto const below = [&](unsigned n) { return std::to_string(rng.below(n)); };
-    protection = Sysctls::set({below(2), below(2), below(3)});
-    std::optional<View> before = rebuild(seed);
+    Names const now = protect({below(2), below(2), below(3)});
+    protection = "fs.protected_symlinks=" + now[0] + " hardlinks=" + now[1] + " regular=" + now[2];
+    std::optional<Tree> before = rebuild(seed);
     for (int index = 1; index <= 4; ++index) {
       ASSERT_TRUE(before) << "seed " << seed << ": the tree could not be made as root and uid 1000";
       Operation const op = draw(rng, root);
       Outcome const outcome = run(op, root, sandbox.path());
-      std::optional<View> const after = observe(root);
+      std::optional<Tree> const after = observe(root);
       ASSERT_TRUE(after) << "seed " << seed << ": no child became the attacker";
       Names breaches =
           judge(op.fromAttackersFolder, *before, *after, outcome.output, tokenPrefix(seed));
       if (outcome.hung)
         breaches.insert(breaches.begin(), "the run did not end within the time limit: killed");
       ++runs;
-      refused += outcome.status != 0;
       report(seed, index, op, *before, outcome, breaches);
       before = describe(*after, root) == describe(*before, root) ? after : rebuild(seed);
     }
   }
 
   // A long run shows a few in full; the last line names the seeds.
-  void report(unsigned seed, int index, Operation const& op, View const& before,
+  void report(unsigned seed, int index, Operation const& op, Tree const& before,
               Outcome const& outcome, Names const& breaches) {
     if (breaches.empty())
       return;
@@ -886,18 +858,17 @@ TEST(OwnershipAttack, RootReachesOnlyTheAttackersOwnObjects) {
   for (unsigned seed = first; seed < first + count && !HasFatalFailure(); ++seed)
     attack.runSeed(seed);
   std::cout << "ownership attack: " << count << " seeds from " << first << ", " << attack.trees
-            << " trees, " << attack.runs << " runs as root (" << attack.refused
-            << " refused or failed), " << attack.failed << " broke the rule; failing seeds:";
+            << " trees, " << attack.runs << " runs as root, " << attack.failed << " broke the rule";
   for (unsigned seed : attack.failedSeeds)
-    std::cout << " " << seed;
+    std::cout << (seed == *attack.failedSeeds.begin() ? "; seeds:" : "") << " " << seed;
   std::cout << "\n";
 }
 
-// ---- Layouts the rule allows: each entry point succeeds on them ----------------------
+// ---- Layouts the rule allows: each entry point succeeds on them --------------------------
 
 struct Layout {
   char const* name;
-  char const* made;   // as make() takes it
+  char const* made;   // as make() takes it; "$etc" and "$att" as below
   char const* given;  // the name root is given, which leads to the layout's one file
 };
 
@@ -905,7 +876,6 @@ void PrintTo(Layout const& layout, std::ostream* out) {
   *out << layout.name;
 }
 
-// "$etc" and "$att" stand for a folder with a file of root's and of the attacker's.
 std::vector<Layout> const kLayouts = {
     {"RootsOwnLink", "$etc; link etc/l.cfg 0 real.cfg", "etc/l.cfg"},
     {"RootsAbsoluteLinkChain", "$etc; link etc/l.cfg 0 real.cfg; link etc/a 0 /etc/l.cfg", "etc/a"},
@@ -930,15 +900,15 @@ std::vector<Layout> const kLayouts = {
 
 // What went wrong with a run the rule allows; "" when nothing did. The
 // layout's names stay what they were, its one file keeps its owner.
-string legitimateRunFault(int effect, Outcome const& outcome, View const& before,
-                          View const& after) {
+string legitimateRunFault(int effect, Outcome const& outcome, Tree const& before,
+                          Tree const& after) {
   string names[2], texts[2], all;
   uid_t owners[2] = {};
   for (int i = 0; i < 2; ++i)
-    for (auto const& [path, node] : (i == 0 ? before : after).tree) {
-      names[i] += path + " " + node.type + "\n";
-      owners[i] = node.type == 'f' ? node.owner : owners[i];
-      texts[i] = node.type == 'f' ? node.data : texts[i];
+    for (auto const& [path, node] : i == 0 ? before : after) {
+      names[i] += path + " " + std::to_string(node.mode & S_IFMT) + "\n";
+      owners[i] = node.isFile() ? node.owner : owners[i];
+      texts[i] = node.isFile() ? node.data : texts[i];
     }
   auto const& [was, text] = texts;
   std::size_t const at = was.find("SECRET_");
@@ -968,33 +938,32 @@ class LegitimateLayouts : public testing::TestWithParam<Layout> {};
 TEST_P(LegitimateLayouts, EveryEntryPointSucceeds) {
   if (!tamo_test::haveRoot())
     GTEST_SKIP() << "needs root to be the caller and to give files to other users";
-  Layout const& layout = GetParam();
-  Sysctls host;
+  string spec = GetParam().made, given = GetParam().given;
+  for (auto [from, to] : {std::pair{"$etc", "dir etc 0 0755; file etc/real.cfg 0 0600"},
+                          std::pair{"$att",
+                                    "dir att 1000 0755; dir att/sub 1000 0755; "
+                                    "file att/sub/real.cfg 1000 0600"}})
+    spec = startsWith(spec, from) ? to + spec.substr(4) : spec;
+  HostProtection host;
   for (Names const& values : {Names{"1", "1", "2"}, Names{"0", "0", "0"}})
     for (EntryPoint const& entry : kEntryPoints) {
       // The installer's folders are att/: a layout without them is not its.
-      if (entry.names == 0 && !startsWith(layout.given, "att/Tamo/"))
+      if (entry.names == 0 && !startsWith(given, "att/Tamo/"))
         continue;
       tamo_test::TempDir dir, work;
       Rng rng(0);
       int tokens = 0;
       ::chmod(dir.path().c_str(), 0755);
-      string spec = layout.made;
-      for (auto [from, to] : {std::pair{"$etc", "dir etc 0 0755; file etc/real.cfg 0 0600"},
-                              std::pair{"$att",
-                                        "dir att 1000 0755; dir att/sub 1000 0755; "
-                                        "file att/sub/real.cfg 1000 0600"}})
-        spec = spec.find(from) == 0 ? to + spec.substr(4) : spec;
       ASSERT_TRUE(make(dir.path(), spec, rng, tokenPrefix(0), tokens)) << spec;
-      std::optional<View> const before = observe(dir.path());
-      Operation const op{&entry, Names(entry.names, dir.file(layout.given))};
-      string const protection = Sysctls::set(values);
+      std::optional<Tree> const before = observe(dir.path());
+      Operation const op{&entry, Names(entry.names, dir.file(given))};
+      protect(values);
       Outcome outcome = run(op, dir.path(), work.path());
       if (outcome.output.count("the sandbox"))
         continue;
       EXPECT_EQ(legitimateRunFault(entry.effect, outcome, *before, *observe(dir.path())), "")
-          << describe(op, dir.path()) << " with " << protection << ": exit " << outcome.status
-          << "\n"
+          << describe(op, dir.path()) << " with fs.protected_* " << values[0] << values[1]
+          << values[2] << ": exit " << outcome.status << "\n"
           << shown(outcome.output["standard error"]);
     }
 }
