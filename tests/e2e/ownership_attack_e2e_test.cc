@@ -230,8 +230,9 @@ struct Row {
 };
 
 // Mostly in the attacker's own folders, below which the installer's names
-// are drawn; now and then in a shared folder. Links lead up, down or from
-// the tree's root, and may lead to themselves: a loop must end, not hang.
+// are drawn; now and then a link, folder or file in a shared folder. Links
+// lead up, down or from the tree's root, and may lead to themselves: a loop
+// must end, not hang. Hard links and renames take what lies outside att/.
 Names planMoves(Rng& rng, Names paths) {
   Names folders = {"att"}, shared, victims, moves;
   for (string const& path : paths) {
@@ -241,9 +242,11 @@ Names planMoves(Rng& rng, Names paths) {
       victims.push_back(path);
   }
   for (unsigned count = 2 + rng.below(5); count > 0; --count) {
-    unsigned const kind = rng.below(100);
-    bool const outside = kind >= 88 && !shared.empty();
-    string const folder = rng.pick(outside ? shared : folders), mine = " 1000 ";
+    string const kind = rng.pick({"link", "link", "link", "link", "link", "dir", "dir", "file",
+                                  "file", "hardlink", "rename", "fifo"});
+    bool const outside =
+        (kind == "link" || kind == "dir" || kind == "file") && !shared.empty() && rng.chance(15);
+    string const folder = rng.pick(outside ? shared : folders);
     string const at = folder + "/" +
                       rng.pick(startsWith(folder, "att/")
                                    ? Names{"tamo.settings.cfg", "zlv-install.properties", "x", "l"}
@@ -254,24 +257,19 @@ Names planMoves(Rng& rng, Names paths) {
     string up;
     for (auto depth = std::count(folder.begin(), folder.end(), '/') + 1; depth > 0; --depth)
       up += "../";
+    string const link = rng.chance(40) ? "/" + target
+                        : startsWith(target, folder + "/") && rng.chance(60)
+                            ? target.substr(folder.size() + 1)
+                            : up + target;
     if (std::find(paths.begin(), paths.end(), at) != paths.end())
       continue;
-    if (kind < 40 || (outside && kind < 92))
-      moves.push_back("link " + at + mine +
-                      (rng.chance(40) ? "/" + target
-                       : startsWith(target, folder + "/") && rng.chance(60)
-                           ? target.substr(folder.size() + 1)
-                           : up + target));
-    else if (kind < 52 || (outside && kind >= 96))
-      moves.push_back("dir " + at + mine + (rng.chance(70) ? "0755" : "1777"));
-    else if (kind < 66 || outside)
-      moves.push_back("file " + at + mine + (rng.chance(50) ? "0644" : "0600"));
-    else
-      moves.push_back((kind < 76   ? "hardlink "
-                       : kind < 84 ? "rename "
-                                   : "fifo ") +
-                      at + mine + (kind < 84 ? rng.pick(victims) : "0666"));
-    if (moves.back()[0] == 'd')
+    moves.push_back(kind + " " + at + " 1000 " +
+                    (kind == "link"   ? link
+                     : kind == "dir"  ? rng.pick({"0755", "0755", "1777"})
+                     : kind == "file" ? rng.pick({"0644", "0600"})
+                     : kind == "fifo" ? "0666"
+                                      : rng.pick(victims)));
+    if (kind == "dir")
       folders.push_back(at);
     paths.push_back(at);
   }
