@@ -406,10 +406,9 @@ Names judge(bool fromAttackersFolder, Tree const& before, Tree const& after, Out
     if (std::find(breaches.begin(), breaches.end(), text) == breaches.end())
       breaches.push_back(text);  // a file of several names is reported once
   };
-  auto const isNew = [&](string const& path) {
-    return !before.count(path) && std::none_of(gone.begin(), gone.end(), [&](auto& name) {
-      return startsWith(path, name + "/");
-    });
+  auto const underGone = [&](string const& path) {
+    return std::any_of(gone.begin(), gone.end(),
+                       [&](auto& name) { return startsWith(path, name + "/"); });
   };
   for (auto const& [path, was] : before) {
     Node const& folder = before.at(parentOf(path));
@@ -421,7 +420,7 @@ Names judge(bool fromAttackersFolder, Tree const& before, Tree const& after, Out
         was.owner != folder.owner && (!kept || now->second.data != was.data))
       breach(path + ", another's file in a sticky folder others may write, was written");
     // A name the attacker could not remove or replace names its object still.
-    if (!fromAttackersFolder || path.empty() || kept || !isNew(path + "/"))
+    if (!fromAttackersFolder || path.empty() || kept || underGone(path))
       continue;
     if (folder.writable &&
         (!(folder.mode & S_ISVTX) || folder.owner == kAttacker || was.owner == kAttacker))
@@ -438,14 +437,16 @@ Names judge(bool fromAttackersFolder, Tree const& before, Tree const& after, Out
     while (!before.count(folder))
       folder = parentOf(folder);
     uid_t const parent = after.at(parentOf(path)).owner;
-    if (isNew(path) && !before.at(folder).writable)
+    bool const isNew = !before.count(path) && !underGone(path);
+    if (isNew && !before.at(folder).writable)
       breach(path + " appeared in $T/" + folder + ", where the attacker cannot add names");
-    if (isNew(path) && S_ISDIR(node.mode) && parent != 0 && parent != node.owner)
+    if (isNew && S_ISDIR(node.mode) && parent != 0 && parent != node.owner)
       breach("folder " + path + " was made in a folder of uid " + std::to_string(parent));
   }
   // An object not the attacker's keeps its owner, mode and access list, and
   // its bytes unless the attacker could write it by some name.
-  for (auto const& [path, was] : before) {
+  for (auto const& [path, old] : before) {
+    Node const& was = old;  // a lambda may not take a structured binding
     auto const same = [&](auto const& entry) { return entry.second.sameObject(was); };
     auto const now = std::find_if(after.begin(), after.end(), same);
     bool writable = false;
@@ -873,10 +874,9 @@ TEST_P(LegitimateLayouts, EveryEntryPointSucceeds) {
       tamo_test::TempDir dir, work;
       Rng rng(0);
       int tokens = 0;
-      char file[PATH_MAX];
       ::chmod(dir.path().c_str(), 0755);
-      ASSERT_TRUE(make(dir.path(), kAllowed, rng, tokenPrefix(0), tokens) &&
-                  ::realpath(dir.file(given).c_str(), file));
+      ASSERT_TRUE(make(dir.path(), kAllowed, rng, tokenPrefix(0), tokens));
+      std::filesystem::path const file = std::filesystem::canonical(dir.file(given));
       std::optional<Tree> const before = observe(dir.path());
       Operation const op{&entry, Names(entry.names, dir.file(given))};
       Names const protection = protect(values);
@@ -884,7 +884,7 @@ TEST_P(LegitimateLayouts, EveryEntryPointSucceeds) {
       if (outcome.output.count("the sandbox"))
         continue;
       EXPECT_EQ(legitimateRunFault(entry.effect, outcome, *before, *observe(dir.path()),
-                                   string(file).substr(dir.path().size() + 1)),
+                                   file.lexically_relative(std::filesystem::canonical(dir.path()))),
                 "")
           << describe(op, dir.path()) << " with fs.protected_* " << protection[0] << protection[1]
           << protection[2] << ": exit " << outcome.status << "\n"
