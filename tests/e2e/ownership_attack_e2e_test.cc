@@ -795,8 +795,8 @@ TEST(OwnershipAttack, RootReachesOnlyTheAttackersOwnObjects) {
   for (unsigned seed = first; seed < first + count && !HasFatalFailure(); ++seed)
     attack.runSeed(seed);
   std::cout << "ownership attack: " << count << " seeds from " << first << ", " << attack.trees
-            << " trees, " << attack.runs << " runs as root, " << attack.failed
-            << " broke the rule; seeds that did:";
+            << " trees, " << attack.runs << " runs as root, " << attack.failed << " broke the rule"
+            << (attack.failedSeeds.empty() ? "" : "; seeds:");
   for (unsigned seed : attack.failedSeeds)
     std::cout << " " << seed;
   std::cout << "\n";
