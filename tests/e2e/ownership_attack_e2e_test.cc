@@ -153,7 +153,7 @@ int makeItem(string const& root, string const& item, Rng& rng, string const& pre
   for (string& field : fields) {
     Names choices;
     in >> field;
-    for (std::istringstream parts(field); std::getline(parts, field, '|');)
+    for (std::istringstream choice(field); std::getline(choice, field, '|');)
       choices.push_back(field);
     field = choices.empty() ? "" : rng.pick(choices);
   }
@@ -184,14 +184,14 @@ int makeItem(string const& root, string const& item, Rng& rng, string const& pre
   return error;
 }
 
-// Makes as root under root the items of spec, split by ";", each "KIND PATH
+// Makes as root under root the items of plan, split by ";", each "KIND PATH
 // UID[:GID] LAST": "dir" and "file" of mode LAST, the file holding
 // "password=" and prefix with the number ++tokens; "link" to LAST, a leading
 // "/" standing for root; "acl" on a folder, naming the attacker, LAST
 // "default" or "both" lists. A field "x|y" is one of them, drawn by rng.
 // Items whose folder is missing are left out.
-bool make(string const& root, string const& spec, Rng& rng, string const& prefix, int& tokens) {
-  std::istringstream items(spec);
+bool make(string const& root, string const& plan, Rng& rng, string const& prefix, int& tokens) {
+  std::istringstream items(plan);
   for (string item, kind, path; std::getline(items, item, ';');)
     if (std::istringstream(item) >> kind >> path &&
         ::access(join(root, parentOf(path)).c_str(), F_OK) == 0 &&
@@ -200,11 +200,11 @@ bool make(string const& root, string const& spec, Rng& rng, string const& prefix
   return true;
 }
 
-// Root's part of a tree: each row made with its chance, in order.
+// Root's objects in a tree: each row made with its chance, in order.
 struct Row {
   unsigned chance;
-  char const* spec;
-} const kRootsPart[] = {
+  char const* plan;
+} const kRootsObjects[] = {
     {100, "dir att 1000 0755|0755|0755|0700; dir vault 0 0700; file vault/secret.cfg 0 0600"},
     {60, "dir pub 0 0755; file pub/key.cfg 0 0600"},
     {40, "file pub/b.cfg 1001 0600"},
@@ -271,16 +271,16 @@ string tokenPrefix(unsigned seed) {
   return "SECRET_" + std::to_string(seed) + "_";
 }
 
-// Makes seed's tree in root (an empty folder all may enter): root's part,
+// Makes seed's tree in root (an empty folder all may enter): root's objects,
 // then the attacker's moves tried as uid 1000, so that the kernel decides
 // what it could do. Returns the moves and the kernel's answers, one a line;
-// nullopt when root's part failed or no child became the attacker.
+// nullopt when root's objects failed or no child became the attacker.
 std::optional<string> buildTree(unsigned seed, string const& root) {
   Rng rng(seed);
   int tokens = 0;
   Names paths = {""};
-  for (Row const& row : kRootsPart)
-    if (rng.chance(row.chance) && !make(root, row.spec, rng, tokenPrefix(seed), tokens))
+  for (Row const& row : kRootsObjects)
+    if (rng.chance(row.chance) && !make(root, row.plan, rng, tokenPrefix(seed), tokens))
       return std::nullopt;
   for (auto const& entry : std::filesystem::recursive_directory_iterator(root))
     paths.push_back(entry.path().string().substr(root.size() + 1));
