@@ -201,7 +201,7 @@ void writeWhole(int fd, std::string const& contents, std::string const& path) {
 
 void requireUnderEtc(std::string const& path) {
   if (path.rfind("/etc/", 0) != 0 || (path + "/").find("/../") != std::string::npos) {
-    throw std::runtime_error("only paths under /etc can be staged or bound: " + path);
+    throw std::runtime_error("only files under /etc can be staged or bound over: " + path);
   }
 }
 
