@@ -548,25 +548,25 @@ enum {
 };
 
 typedef struct settings_file_report_t {
-  int reason;         /* SETTINGS_PATH_* */
-  int component;      /* from 1: the component of the name at which the walk stopped
-                         (a component met in a link's text counts as the one whose
-                         link led there); 0 when the failure is not on the way */
-  long long owner;    /* for SETTINGS_PATH_STEERED, the uid whose directory or link
-                         the refused step came from; for SETTINGS_PATH_PLANTED, the
-                         planted file's owner; -1 otherwise */
-  int systemError;    /* the errno of the call that failed, or 0 */
-  int fileState;      /* SETTINGS_FILE_* */
+  int reason;      /* SETTINGS_PATH_* */
+  int component;   /* from 1: the component of the name at which the walk stopped
+                      (a component met in a link's text counts as the one whose
+                      link led there); 0 when the failure is not on the way */
+  long long owner; /* for SETTINGS_PATH_STEERED, the uid whose directory or link
+                      the refused step came from; for SETTINGS_PATH_PLANTED, the
+                      planted file's owner; -1 otherwise */
+  int systemError; /* the errno of the call that failed, or 0 */
+  int fileState;   /* SETTINGS_FILE_* */
 } settings_file_report_t;
 
 typedef struct settings_api4_t {
-  int (*settings_file_read)(char const* fileName, int waitMilliseconds, char** text,
-                            size_t* size, settings_file_report_t* report);
+  int (*settings_file_read)(char const* fileName, int waitMilliseconds, char** text, size_t* size,
+                            settings_file_report_t* report);
   void (*settings_text_free)(char* text);
   int (*settings_file_replace)(char const* fileName, char const* text, size_t size,
                                settings_file_report_t* report);
-  int (*settings_file_lock)(char const* fileName, int waitMilliseconds,
-                            settings_lock_t** lock, settings_file_report_t* report);
+  int (*settings_file_lock)(char const* fileName, int waitMilliseconds, settings_lock_t** lock,
+                            settings_file_report_t* report);
   int (*settings_lock_last_report)(settings_lock_t* lock, settings_file_report_t* report);
 } settings_api4_t;
 
@@ -586,14 +586,13 @@ TAMO_SETTINGS_EXPORT void settings_api4_get(settings_api4_t* api) TAMO_SETTINGS_
  * another process is waited out for at most waitMilliseconds, then
  * SETTINGS_LOCKED_ERROR (SETTINGS_PATH_BUSY). A read error is
  * SETTINGS_READ_FILE_ERROR. */
-TAMO_SETTINGS_EXPORT int settings_file_read(char const* fileName, int waitMilliseconds,
-                                            char** text, size_t* size,
+TAMO_SETTINGS_EXPORT int settings_file_read(char const* fileName, int waitMilliseconds, char** text,
+                                            size_t* size,
                                             settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
 /* Frees a text of settings_file_read; NULL does nothing. */
 TAMO_SETTINGS_EXPORT void settings_text_free(char* text) TAMO_SETTINGS_NOEXCEPT;
 /* settings_replace_file_contents, with its report. */
-TAMO_SETTINGS_EXPORT int settings_file_replace(char const* fileName, char const* text,
-                                               size_t size,
+TAMO_SETTINGS_EXPORT int settings_file_replace(char const* fileName, char const* text, size_t size,
                                                settings_file_report_t* report)
     TAMO_SETTINGS_NOEXCEPT;
 /* settings_lock_file, with its report. */
@@ -602,9 +601,8 @@ TAMO_SETTINGS_EXPORT int settings_file_lock(char const* fileName, int waitMillis
                                             settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
 /* *report: what the last read or replacement through lock saw (all zero but
  * owner -1 when it succeeded, or before the first). */
-TAMO_SETTINGS_EXPORT int settings_lock_last_report(settings_lock_t* lock,
-                                                   settings_file_report_t* report)
-    TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int settings_lock_last_report(
+    settings_lock_t* lock, settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }
