@@ -12,6 +12,7 @@
 #include <string>
 
 #include "share/status.h"
+#include "share/target_directory.h"
 #include "support/process_state.h"
 #include "support/status_of.h"
 #include "support/temp_dir.h"
@@ -203,7 +204,10 @@ TEST(TempFileTest, ReportsBytesThatCouldNotBeWrittenOnClose) {
 namespace {
 
 std::string wholeFileOf(std::string const& path, std::size_t limit) {
-  WholeText const text = readWholeFile(canonical(path), limit);
+  WholeText const text =
+      readWholeFile(TargetDirectory::resolve(path, TargetDirectory::Parents::MustExist,
+                                             TargetDirectory::Purpose::Read),
+                    limit);
   EXPECT_EQ('\0', text.data[text.size]);
   return std::string(text.data.get(), text.size);
 }

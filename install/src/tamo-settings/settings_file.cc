@@ -67,9 +67,10 @@ bool isRefusal(settings_file_report_t const& report) {
   return report.reason == SETTINGS_PATH_STEERED || report.reason == SETTINGS_PATH_PLANTED;
 }
 
+}  // namespace
+
 // Why a read failed, from the library's status and report alone.
-[[noreturn]] void failedReading(std::string const& shownName, int status,
-                                settings_file_report_t const& report) {
+void failRead(std::string const& shownName, int status, settings_file_report_t const& report) {
   if (status == SETTINGS_FILE_TOO_BIG_ERROR)
     fileError(EXIT_REFUSED, shownName, "1 MiB or more, too big for a settings file");
   if (status == SETTINGS_FILENAME_ENCODING_ERROR)
@@ -97,6 +98,8 @@ bool isRefusal(settings_file_report_t const& report) {
       fileError(EXIT_NO_INPUT, shownName, "cannot read: " + systemReason(report.systemError));
   }
 }
+
+namespace {
 
 // What the file holds after a failed write, as the library saw it.
 std::string outcome(bool existed, settings_file_report_t const& report) {
@@ -170,7 +173,7 @@ std::optional<std::string> readSettingsFile(std::string const& shownName, std::s
   int const status =
       api4().settings_file_read(path.c_str(), kReadWaitMilliseconds, &text, &size, &report);
   if (status != SETTINGS_NO_ERROR)
-    failedReading(shownName, status, report);
+    failRead(shownName, status, report);
   if (text == nullptr)
     return std::nullopt;
   std::unique_ptr<char, void (*)(char*)> const owned(text, api4().settings_text_free);
@@ -196,10 +199,6 @@ void writeSettingsFile(std::string const& shownName, std::string const& path,
   }
   if (status != SETTINGS_NO_ERROR)
     failWrite(shownName, original.has_value(), status, report);
-}
-
-void failRead(std::string const& shownName, int status, settings_file_report_t const& report) {
-  failedReading(shownName, status, report);
 }
 
 void failWrite(std::string const& shownName, bool existed, int status,

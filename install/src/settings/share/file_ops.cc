@@ -105,18 +105,6 @@ WholeText copyText(char const* text, std::size_t size) {
   return copy;
 }
 
-// The open does not wait: a FIFO without a writer would block it, a device
-// may act on being opened. Only a regular file is then read; a directory
-// fails at its first read, as it always has.
-WholeText readWholeFile(Filename const& name, std::size_t limit) {
-  IoHandle const file(platform::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY, std::nothrow));
-  struct stat status {};
-  if (file.get() == -1 || platform::fstat(file.get(), status, std::nothrow) != 0 ||
-      !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
-    throw settings::Exception(SETTINGS_OPEN_FILE_ERROR);
-  return readWholeFile(file, limit);
-}
-
 // A regular file that claims the limit or more is too big without a read.
 WholeText readWholeFile(IoHandle const& file, std::size_t limit) {
   bool regular = false;

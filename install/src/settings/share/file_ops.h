@@ -92,13 +92,10 @@ struct WholeText {
 
 // A copy of size bytes of text.
 WholeText copyText(char const* text, std::size_t size);
-// The whole file, which must end before limit bytes. OPEN_FILE_ERROR (304)
-// when it cannot be opened, READ_FILE_ERROR (307) when a read fails,
-// FILE_TOO_BIG_ERROR (315) when it has not ended within limit bytes.
-// Anything but a regular file (a FIFO, a device, a socket) is refused with
-// 304 before anything could block on it.
-WholeText readWholeFile(Filename const& name, std::size_t limit);
-// The same from a descriptor open for reading on a regular file.
+// The whole file open for reading on file, which must end before limit
+// bytes: READ_FILE_ERROR (307) when a read fails, FILE_TOO_BIG_ERROR (315)
+// when it has not ended within limit bytes. Files are opened by the walk of
+// target_directory.h, which judges every step of their names.
 WholeText readWholeFile(IoHandle const& file, std::size_t limit);
 
 // A new file in /tmp, open for writing; left on disk unless close(true).

@@ -16,7 +16,6 @@
 #include "target_directory.h"
 
 using settings_impl::anyNull;
-using settings_impl::invalidArgument;
 using settings_impl::translateReported;
 
 namespace {
@@ -36,15 +35,19 @@ char* mallocCopy(settings_impl::WholeText const& text) {
   return copy;
 }
 
+// A refused call writes its report too, as every call of the table does.
+int invalidArgument(settings_file_report_t* report) {
+  if (report != nullptr)
+    *report = settings_impl::fileReport(SETTINGS_PATH_NO_REASON);
+  return settings_impl::invalidArgument(SETTINGS_SOURCE_POS);
+}
+
 }  // namespace
 
 int settings_file_read(char const* fileName, int waitMilliseconds, char** text, size_t* size,
                        settings_file_report_t* report) noexcept {
-  if (anyNull(fileName, text, size) || waitMilliseconds < 0) {
-    if (report != nullptr)
-      *report = settings_impl::fileReport(SETTINGS_PATH_NO_REASON);
-    return invalidArgument(SETTINGS_SOURCE_POS);
-  }
+  if (anyNull(fileName, text, size) || waitMilliseconds < 0)
+    return invalidArgument(report);
   return translateReported(SETTINGS_SOURCE_POS, report, [&] {
     std::optional<settings_impl::WholeText> const read =
         settings_impl::readNamedFile(settings_impl::kernelName(fileName),
@@ -60,11 +63,8 @@ void settings_text_free(char* text) noexcept {
 
 int settings_file_replace(char const* fileName, char const* text, size_t size,
                           settings_file_report_t* report) noexcept {
-  if (anyNull(fileName) || (text == nullptr && size != 0)) {
-    if (report != nullptr)
-      *report = settings_impl::fileReport(SETTINGS_PATH_NO_REASON);
-    return invalidArgument(SETTINGS_SOURCE_POS);
-  }
+  if (anyNull(fileName) || (text == nullptr && size != 0))
+    return invalidArgument(report);
   return translateReported(SETTINGS_SOURCE_POS, report, [&] {
     std::string_view const contents(size != 0 ? text : "", size);
     settings_impl::replaceFileContents(
@@ -76,11 +76,8 @@ int settings_file_replace(char const* fileName, char const* text, size_t size,
 
 int settings_file_lock(char const* fileName, int waitMilliseconds, settings_lock_t** lock,
                        settings_file_report_t* report) noexcept {
-  if (anyNull(fileName, lock) || waitMilliseconds < 0) {
-    if (report != nullptr)
-      *report = settings_impl::fileReport(SETTINGS_PATH_NO_REASON);
-    return invalidArgument(SETTINGS_SOURCE_POS);
-  }
+  if (anyNull(fileName, lock) || waitMilliseconds < 0)
+    return invalidArgument(report);
   return translateReported(SETTINGS_SOURCE_POS, report, [&] {
     *lock = new settings_lock_t(settings_impl::kernelName(fileName),
                                 std::chrono::milliseconds(waitMilliseconds));
@@ -89,7 +86,7 @@ int settings_file_lock(char const* fileName, int waitMilliseconds, settings_lock
 
 int settings_lock_last_report(settings_lock_t* lock, settings_file_report_t* report) noexcept {
   if (anyNull(lock, report))
-    return invalidArgument(SETTINGS_SOURCE_POS);
+    return settings_impl::invalidArgument(SETTINGS_SOURCE_POS);
   *report = lock->lastReport;
   return SETTINGS_NO_ERROR;
 }

@@ -45,7 +45,10 @@ struct Pending {
   int component;
 };
 
-void splitInto(std::string const& text, int component, std::deque<Pending>& pending) {
+// The components of text, empty and "." ones left out, numbered from
+// component on when counting (the caller's name), or all with component
+// (a link's text, counted as the component whose link it is).
+std::deque<Pending> componentsOf(std::string const& text, int component, bool counting) {
   std::deque<Pending> parts;
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -53,26 +56,10 @@ void splitInto(std::string const& text, int component, std::deque<Pending>& pend
     if (end == std::string::npos)
       end = text.size();
     if (end > start && text.compare(start, end - start, ".") != 0)
-      parts.push_back(Pending{text.substr(start, end - start), component});
+      parts.push_back(Pending{text.substr(start, end - start), counting ? component++ : component});
     start = end + 1;
   }
-  pending.insert(pending.begin(), parts.begin(), parts.end());
-}
-
-// The caller's name cut with each component numbered from 1.
-std::deque<Pending> componentsOf(std::string const& name) {
-  std::deque<Pending> all;
-  std::size_t start = 0;
-  int number = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find('/', start);
-    if (end == std::string::npos)
-      end = name.size();
-    if (end > start && name.compare(start, end - start, ".") != 0)
-      all.push_back(Pending{name.substr(start, end - start), ++number});
-    start = end + 1;
-  }
-  return all;
+  return parts;
 }
 
 // One walk over the components, each opened through the directory reached
@@ -83,7 +70,7 @@ class Walk {
       : caller(platform::effectiveUser(std::nothrow)),
         parents(parents),
         purpose(purpose),
-        pending(componentsOf(name)) {
+        pending(componentsOf(name, 1, true)) {
     current = openStep(AT_FDCWD, name.front() == '/' ? "/" : ".", 0);
     from = current.status.st_uid;
   }
@@ -114,19 +101,14 @@ class Walk {
   // The one rule: from another user's object, only that user's objects.
   bool mayReach(uid_t owner) const { return trusted(from) || owner == from; }
 
-  [[noreturn]] void refuse(int reason, int error = 0, int code = SETTINGS_OPEN_FILE_ERROR) const {
+  // The owner named is the one whose object the refused step came from; a
+  // planted file names its own.
+  [[noreturn]] void refuse(int reason, int error = 0, int code = SETTINGS_OPEN_FILE_ERROR,
+                           long long owner = -1) const {
     settings_file_report_t report = fileReport(reason, error);
     report.component = component;
-    if (reason == SETTINGS_PATH_STEERED)
-      report.owner = from;
+    report.owner = reason == SETTINGS_PATH_STEERED ? from : owner;
     throw FileError(code, report);
-  }
-
-  [[noreturn]] void refusePlanted(uid_t owner) const {
-    settings_file_report_t report = fileReport(SETTINGS_PATH_PLANTED);
-    report.component = component;
-    report.owner = owner;
-    throw FileError(SETTINGS_OPEN_FILE_ERROR, report);
   }
 
   Directory openStep(int at, std::string const& name, int number) const {
@@ -195,7 +177,7 @@ class Walk {
       refuseNotRegular(S_ISDIR(entry.st_mode) ? EISDIR : 0);
     if (purpose == TargetDirectory::Purpose::Write && isStickySharedDirectory(current.status) &&
         entry.st_uid != caller && entry.st_uid != current.status.st_uid)
-      refusePlanted(entry.st_uid);
+      refuse(SETTINGS_PATH_PLANTED, 0, SETTINGS_OPEN_FILE_ERROR, entry.st_uid);
     exists = true;
     file = entry;
     return true;
@@ -249,7 +231,8 @@ class Walk {
       finalFromLink = true;
     if (text.front() == '/')
       enter(openStep(AT_FDCWD, "/", component));
-    splitInto(text, component, pending);
+    std::deque<Pending> const parts = componentsOf(text, component, false);
+    pending.insert(pending.begin(), parts.begin(), parts.end());
   }
 
   uid_t caller;
@@ -332,10 +315,6 @@ IoHandle TargetDirectory::open(int flags, Clock::time_point deadline, int busyCo
 
 IoHandle TargetDirectory::openForReading(Clock::time_point deadline) const {
   return open(O_RDONLY, deadline, SETTINGS_LOCKED_ERROR);
-}
-
-IoHandle TargetDirectory::openForWriting(Clock::time_point deadline) const {
-  return open(O_RDWR, deadline, SETTINGS_LOCKED_ERROR);
 }
 
 // Callers without a wait have no status for "busy": to them the file could

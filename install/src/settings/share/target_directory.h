@@ -66,7 +66,6 @@ class TargetDirectory {
   // is gone, no longer the object found, or not a regular file. The forms
   // without a deadline try once, and a lease is 304 to them.
   IoHandle openForReading(std::chrono::steady_clock::time_point deadline) const;
-  IoHandle openForWriting(std::chrono::steady_clock::time_point deadline) const;
   IoHandle openForReading() const;  // one try
   IoHandle openForWriting() const;  // one try
   // Whether the name in the directory still stands for what was found (the
@@ -85,7 +84,7 @@ class TargetDirectory {
 };
 
 // The whole file found, which must end before limit bytes; the codes of
-// readWholeFile(Filename const&, ...), and 304 when no file was found.
+// readWholeFile(IoHandle const&, ...), and 304 when no file was found.
 WholeText readWholeFile(TargetDirectory const& target, std::size_t limit);
 
 // The whole file name stands for, found for reading, or nothing when no
