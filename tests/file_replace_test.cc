@@ -15,6 +15,7 @@
 
 #include "share/file_report.h"
 #include "share/status.h"
+#include "support/access_list.h"
 #include "support/private_mounts.h"
 #include "support/process_state.h"
 #include "support/temp_dir.h"
@@ -216,11 +217,7 @@ TEST(FileReplace, DirectoryDefaultAccessListReachesOnlyANewFile) {
   std::string const old = dir.file("old.cfg");
   tamo_test::writeFile(old, "old");
   ASSERT_EQ(0, ::chmod(old.c_str(), 0640));
-  // user::rwx user:1000:rwx group::r-x mask::rwx other::r-x
-  unsigned char const acl[] = {2, 0,   0,   0,   1,   0,   7,  0, 255, 255, 255, 255, 2,   0,  7,
-                               0, 232, 3,   0,   0,   4,   0,  5, 0,   255, 255, 255, 255, 16, 0,
-                               7, 0,   255, 255, 255, 255, 32, 0, 5,   0,   255, 255, 255, 255};
-  if (::setxattr(dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+  if (!tamo_test::grantAccessList(dir.path(), "system.posix_acl_default", 1000))
     GTEST_SKIP() << "no access lists on this file system";
   ASSERT_EQ(0, replace(old, "a=1\n"));
   EXPECT_EQ(-1, ::getxattr(old.c_str(), "system.posix_acl_access", nullptr, 0));

@@ -31,6 +31,7 @@
 #include <tuple>
 
 #include "sandbox.h"
+#include "support/access_list.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
 #include "tamo/settings.h"
@@ -129,20 +130,12 @@ std::optional<string> asAttacker(std::function<string()> const& body) {
   return outcome.status == 0 ? std::optional(outcome.output.at("standard output")) : std::nullopt;
 }
 
-// An access list in the kernel's form: rwx for the owner and for uid 1000,
-// r-x for the owning group and the others.
+// A default access list granting the attacker rwx, and with "both" the
+// same access list on the folder itself.
 bool setAcl(string const& path, string const& which) {
-  struct {
-    std::uint32_t version = 2;
-    struct {
-      std::uint16_t tag, perm;
-      std::uint32_t id;
-    } entries[5] = {{1, 7, ~0u}, {2, 7, kAttacker}, {4, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
-  } const acl;
-  auto const set = [&](char const* name) {
-    return ::setxattr(path.c_str(), name, &acl, sizeof acl, 0) == 0;
-  };
-  return set("system.posix_acl_default") && (which != "both" || set("system.posix_acl_access"));
+  return tamo_test::grantAccessList(path, "system.posix_acl_default", kAttacker) &&
+         (which != "both" ||
+          tamo_test::grantAccessList(path, "system.posix_acl_access", kAttacker));
 }
 
 // One item of make(), or one of the attacker's moves: "hardlink" to LAST,
