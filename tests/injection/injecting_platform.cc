@@ -159,6 +159,10 @@ TAMO_ROUTE(statAt, -1, (int d, Name n, struct stat& r, std::nothrow_t const& t),
 TAMO_ROUTE(readLinkAt, -1, (int d, Name n, std::string& text, std::nothrow_t const& t),
            (d, n, text, t))
 TAMO_ROUTE(makeDirectoryAt, -1, (int d, Name n, std::nothrow_t const& t), (d, n, t))
+TAMO_ROUTE(makeDirectoryAt, -1, (int d, Name n, mode_t m, std::nothrow_t const& t), (d, n, m, t))
+TAMO_ROUTE(makeLinkAt, -1, (Name text, int d, Name n, std::nothrow_t const& t), (text, d, n, t))
+TAMO_ROUTE(readDirectoryNames, -1, (int d, std::vector<std::string>& v, std::nothrow_t const& t),
+           (d, v, t))
 TAMO_ROUTE(openUnnamed, -1, (int d, mode_t m, std::nothrow_t const& t), (d, m, t))
 TAMO_ROUTE(openExclusiveAt, -1, (int d, Name n, mode_t m, std::nothrow_t const& t), (d, n, m, t))
 TAMO_ROUTE(linkEmptyPath, -1, (int fd, int d, Name n, std::nothrow_t const& t), (fd, d, n, t))

@@ -64,8 +64,10 @@ enum {
   SETTINGS_FILE_TOO_BIG_ERROR = 315,      /* a settings file of 1 MiB or more */
   SETTINGS_LOCKED_ERROR = 316,            /* third table: another writer held the
                                              lock for the whole wait */
-  SETTINGS_LOCK_REFUSED_ERROR = 317       /* third table: the file system refuses
+  SETTINGS_LOCK_REFUSED_ERROR = 317,      /* third table: the file system refuses
                                              the writers' lock */
+  SETTINGS_TOO_MANY_FILES_ERROR = 318     /* fifth table: a layout of more than
+                                             1,024 drop-ins */
 };
 
 /* Flags of a fixed-value row. */
@@ -535,8 +537,12 @@ enum {
   SETTINGS_PATH_SYSTEM = 8,         /* a system call failed: systemError says why */
   SETTINGS_PATH_BUSY = 9,           /* another process's lease on the file outlasted
                                        the wait */
-  SETTINGS_PATH_REPLACED = 10       /* the name came to stand for another file
+  SETTINGS_PATH_REPLACED = 10,      /* the name came to stand for another file
                                        while it was in use */
+  SETTINGS_PATH_UNTRUSTED = 11,     /* fifth table: a file of a layout that others
+                                       than root and the caller could have written */
+  SETTINGS_PATH_NOT_A_MASK = 12     /* fifth table: a file with settings stands where
+                                       a mask was to be made or removed */
 };
 
 /* What a file holds after a failed replacement (settings_file_report_t.fileState). */
@@ -603,6 +609,195 @@ TAMO_SETTINGS_EXPORT int settings_file_lock(char const* fileName, int waitMillis
  * owner -1 when it succeeded, or before the first). */
 TAMO_SETTINGS_EXPORT int settings_lock_last_report(
     settings_lock_t* lock, settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
+
+/* The fifth table: layered settings. A layout names one settings file that
+ * several hierarchies of folders may hold, lowest first, such as the
+ * vendor's "/usr/lib/APP", "/run/APP" and the administrator's "/etc/APP",
+ * each with a folder "NAME.d" of drop-ins beside the main file NAME. One
+ * import reads the layout as one configuration:
+ * - The main file of the highest hierarchy that has one wins whole; the
+ *   lower ones are not applied.
+ * - A mask is a file of zero bytes or a link whose text is "/dev/null". It
+ *   adds nothing and hides the files of its name in lower hierarchies. A
+ *   file of comments only is not a mask: it wins with no keys.
+ * - Drop-ins are the files of every hierarchy's NAME.d whose names end in
+ *   the suffix (by default the main name's, from its last dot; ".conf" when
+ *   it has none). They are applied after the main file, even a masked or
+ *   missing one, in the byte order of their names, whatever the locale,
+ *   across hierarchies: a drop-in "50-vendor.conf" beats "10-admin.conf"
+ *   wherever each lies. Of drop-ins of one name, only the highest
+ *   hierarchy's counts. NAME.d is not searched below its own entries.
+ * - Skipped, never read: names that begin with a dot (which covers editors'
+ *   ".#NAME" and ".NAME.swp"), names that end in "~", ".rpmnew", ".rpmsave"
+ *   or ".swp" or hold ".dpkg-", and names without the suffix.
+ * - Missing hierarchies, files and folders are simply absent, as is a
+ *   drop-in that is a link to nothing.
+ * - Fail closed. The import fails, with the context unchanged, on the
+ *   first file or folder it must read that cannot be: refused by the
+ *   ownership rule or not regular (a FIFO, a device, a folder with the
+ *   suffix: SETTINGS_OPEN_FILE_ERROR or SETTINGS_READ_FILE_ERROR), unreadable
+ *   (SETTINGS_OPEN_FILE_ERROR), of 1 MiB or more (SETTINGS_FILE_TOO_BIG_ERROR),
+ *   or one that others than root and the caller could have written: owned
+ *   by another user, writable by group or others, or in a hierarchy or
+ *   NAME.d folder that group or others may write (SETTINGS_OPEN_FILE_ERROR,
+ *   reason SETTINGS_PATH_UNTRUSTED). More than 1,024 drop-ins is
+ *   SETTINGS_TOO_MANY_FILES_ERROR. The layout then names the file.
+ * - Keys merge as if the applied files were imported one after another:
+ *   in a file, the last line of a key wins.
+ * Files that were replaced or masked are read only to show what they would
+ * have given (settings_layout_key_origin); one that cannot be read then is
+ * passed over without error.
+ *
+ * A layout handle is used by one thread at a time. Paths it hands out are
+ * owned by it and valid until its next import or settings_layout_free. */
+typedef struct settings_layout_t settings_layout_t;
+
+/* What became of a file or folder of a layout (settings_layout_file). */
+enum {
+  SETTINGS_LAYOUT_APPLIED = 0,        /* read and applied */
+  SETTINGS_LAYOUT_MASK = 1,           /* a mask: hides its name below, adds nothing */
+  SETTINGS_LAYOUT_REPLACED = 2,       /* not applied: the file "by" of its name
+                                         in a higher hierarchy wins */
+  SETTINGS_LAYOUT_MASKED = 3,         /* not applied: the mask "by" hides it */
+  SETTINGS_LAYOUT_SKIPPED_HIDDEN = 4, /* not read: its name begins with a dot */
+  SETTINGS_LAYOUT_SKIPPED_LEFTOVER = 5, /* not read: an editor's or package
+                                           manager's leftover */
+  SETTINGS_LAYOUT_SKIPPED_SUFFIX = 6, /* not read: its name lacks the suffix */
+  SETTINGS_LAYOUT_DANGLING = 7,       /* a link to nothing: absent */
+  SETTINGS_LAYOUT_REFUSED = 8         /* the import failed here; its report says why */
+};
+
+/* Why an assignment of a key is, or is not, its value (settings_layout_key_origin). */
+enum {
+  SETTINGS_ORIGIN_EFFECTIVE = 0,   /* the value the import gave the key */
+  SETTINGS_ORIGIN_LATER_LINE = 1,  /* a later line of the same file set the key */
+  SETTINGS_ORIGIN_LATER_FILE = 2,  /* a later applied file, "by", set the key */
+  SETTINGS_ORIGIN_REPLACED = 3,    /* its file was replaced by "by", of its name
+                                      in a higher hierarchy */
+  SETTINGS_ORIGIN_MASKED = 4       /* its file was masked by "by" */
+};
+
+typedef struct settings_api5_t {
+  int (*settings_layout_create)(char const* mainName, settings_layout_t** layout);
+  void (*settings_layout_free)(settings_layout_t* layout);
+  int (*settings_layout_add_hierarchy)(settings_layout_t* layout, char const* folder);
+  int (*settings_layout_add_default_hierarchies)(settings_layout_t* layout, char const* project);
+  int (*settings_layout_set_suffix)(settings_layout_t* layout, char const* suffix);
+  int (*settings_layout_set_root)(settings_layout_t* layout, char const* root);
+  int (*context_import_layout)(settings_context_t* context, settings_layout_t* layout,
+                               settings_validator_t const* validator,
+                               settings_key_mapper_t const* keyMapper, int failFast,
+                               int allowKeysWithoutValues);
+  int (*settings_layout_file_count)(settings_layout_t* layout, int* count);
+  int (*settings_layout_file)(settings_layout_t* layout, int index, char const** path,
+                              int* hierarchy, int* fate, int* by);
+  int (*settings_layout_file_report)(settings_layout_t* layout, int index,
+                                     settings_file_report_t* report);
+  int (*settings_layout_refused_lines)(settings_layout_t* layout, int index,
+                                       settings_refused_line_t const** lines, int* count);
+  int (*settings_layout_key_origin_count)(settings_layout_t* layout, char const* key, int* count);
+  int (*settings_layout_key_origin)(settings_layout_t* layout, char const* key, int index,
+                                    int* file, int* line, int* why, int* by);
+  int (*settings_layout_dropin_path)(settings_layout_t* layout, char const* name, int create,
+                                     char const** path, settings_file_report_t* report);
+  int (*settings_layout_set_mask)(settings_layout_t* layout, char const* name, int masked,
+                                  int* changed, settings_file_report_t* report);
+} settings_api5_t;
+
+/* Fills *api with the functions of the fifth table; NULL is ignored. */
+TAMO_SETTINGS_EXPORT void settings_api5_get(settings_api5_t* api) TAMO_SETTINGS_NOEXCEPT;
+
+/* *layout: a new layout of the main file mainName, a plain file name (no
+ * "/", not "." or ".."; else SETTINGS_INVALID_FILENAME_ERROR; not UTF-8:
+ * SETTINGS_FILENAME_ENCODING_ERROR), without hierarchies yet. */
+TAMO_SETTINGS_EXPORT int settings_layout_create(char const* mainName,
+                                                settings_layout_t** layout) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT void settings_layout_free(settings_layout_t* layout) TAMO_SETTINGS_NOEXCEPT;
+/* Adds folder, an absolute path, above the hierarchies added before it
+ * (SETTINGS_INVALID_FILENAME_ERROR for a relative one). */
+TAMO_SETTINGS_EXPORT int settings_layout_add_hierarchy(settings_layout_t* layout,
+                                                       char const* folder) TAMO_SETTINGS_NOEXCEPT;
+/* Adds "/usr/lib/PROJECT", "/run/PROJECT" and "/etc/PROJECT", in that order;
+ * project is a relative path without "." or ".." components. */
+TAMO_SETTINGS_EXPORT int settings_layout_add_default_hierarchies(
+    settings_layout_t* layout, char const* project) TAMO_SETTINGS_NOEXCEPT;
+/* The drop-ins' suffix, such as ".conf": not empty, no "/". */
+TAMO_SETTINGS_EXPORT int settings_layout_set_suffix(settings_layout_t* layout,
+                                                    char const* suffix) TAMO_SETTINGS_NOEXCEPT;
+/* A folder that stands in for "/" (an image, a test): hierarchies, absolute
+ * link texts and ".." stay inside it. "" or "/" is the real root again. */
+TAMO_SETTINGS_EXPORT int settings_layout_set_root(settings_layout_t* layout,
+                                                  char const* root) TAMO_SETTINGS_NOEXCEPT;
+/* Reads the layout by the rules above and merges the result over the
+ * context's entries, as context_import_from_file merges one file: the same
+ * validator, key mapper and switches, applied to each file. Refused lines
+ * are recorded per file (settings_layout_refused_lines) and printed as
+ * "Error reading config file: PATH: MESSAGE" when the context prints
+ * them; the result is then SETTINGS_INVALID_VALUE_ERROR. With failFast the
+ * first refused line ends the import and nothing is merged. A layout
+ * without hierarchies, or with none present, imports nothing. The
+ * context's own record of its last import (context_get_key_line and the
+ * like) is emptied; the layout keeps what this import saw, also when it
+ * failed. */
+TAMO_SETTINGS_EXPORT int context_import_layout(
+    settings_context_t* context, settings_layout_t* layout, settings_validator_t const* validator,
+    settings_key_mapper_t const* keyMapper, int failFast,
+    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
+/* *count: the files and folders the last import met (0 before one), listed
+ * in order of precedence, lowest first: the main files by hierarchy, then
+ * the drop-ins by name and, within a name, by hierarchy. */
+TAMO_SETTINGS_EXPORT int settings_layout_file_count(settings_layout_t* layout,
+                                                    int* count) TAMO_SETTINGS_NOEXCEPT;
+/* The index-th of them (SETTINGS_KEY_NOT_FOUND_ERROR out of range): its
+ * *path (the root prefix included), the *hierarchy it lies in (from 0,
+ * lowest first), its *fate (SETTINGS_LAYOUT_*) and, for REPLACED and
+ * MASKED, the index of the file that did it in *by (else -1). Any of the
+ * out-pointers may be NULL. */
+TAMO_SETTINGS_EXPORT int settings_layout_file(settings_layout_t* layout, int index,
+                                              char const** path, int* hierarchy, int* fate,
+                                              int* by) TAMO_SETTINGS_NOEXCEPT;
+/* *report: for a REFUSED file, why (as the fourth table reports); for the
+ * others all zero but owner -1. */
+TAMO_SETTINGS_EXPORT int settings_layout_file_report(
+    settings_layout_t* layout, int index, settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
+/* *lines, *count: the refused lines of the index-th file, in line order
+ * (NULL and 0 when none), valid until the next import or free. */
+TAMO_SETTINGS_EXPORT int settings_layout_refused_lines(settings_layout_t* layout, int index,
+                                                       settings_refused_line_t const** lines,
+                                                       int* count) TAMO_SETTINGS_NOEXCEPT;
+/* *count: the lines of the last import's files that set key (as stored,
+ * after key mapping), applied or not; SETTINGS_KEY_NOT_FOUND_ERROR when
+ * none did. */
+TAMO_SETTINGS_EXPORT int settings_layout_key_origin_count(settings_layout_t* layout,
+                                                          char const* key,
+                                                          int* count) TAMO_SETTINGS_NOEXCEPT;
+/* The index-th of those lines, in order of precedence (the effective one,
+ * when there is one, is the last): its *file (an index of
+ * settings_layout_file), *line (from 0), *why (SETTINGS_ORIGIN_*) and *by
+ * (the file that beat it, or -1). Out-pointers may be NULL;
+ * SETTINGS_KEY_NOT_FOUND_ERROR out of range. */
+TAMO_SETTINGS_EXPORT int settings_layout_key_origin(settings_layout_t* layout, char const* key,
+                                                    int index, int* file, int* line, int* why,
+                                                    int* by) TAMO_SETTINGS_NOEXCEPT;
+/* *path: where the administrator's drop-in name (a plain name with the
+ * suffix) lies: in NAME.d of the highest hierarchy. With create, the
+ * hierarchy folder and NAME.d are made when missing (mode 0755, under the
+ * ownership rule; the folders above must exist). Valid until the next call
+ * or free. */
+TAMO_SETTINGS_EXPORT int settings_layout_dropin_path(
+    settings_layout_t* layout, char const* name, int create, char const** path,
+    settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
+/* Masks (masked non-zero) or unmasks the file name in the highest
+ * hierarchy: the main name masks the main file, a drop-in name (with the
+ * suffix) that drop-in. A mask is a link to "/dev/null", made in the folder
+ * (made as settings_layout_dropin_path makes it) and synced. Unmasking
+ * removes a link to "/dev/null" or an empty file there. *changed: 0 when
+ * the name was already as asked. Any other file standing there is left
+ * alone: SETTINGS_OPEN_FILE_ERROR with SETTINGS_PATH_NOT_A_MASK. */
+TAMO_SETTINGS_EXPORT int settings_layout_set_mask(settings_layout_t* layout, char const* name,
+                                                  int masked, int* changed,
+                                                  settings_file_report_t* report)
+    TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

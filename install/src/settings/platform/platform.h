@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <vector>
 #include <utility>
 
 namespace settings_impl {
@@ -76,6 +77,13 @@ int statAt(int directory, std::string const& name, struct stat& result, std::not
 // readlinkat into text; -1 with errno set when it fails.
 int readLinkAt(int directory, std::string const& name, std::string& text, std::nothrow_t const&);
 int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const&);  // mode 0700
+int makeDirectoryAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&);
+// symlinkat(text, directory, name)
+int makeLinkAt(std::string const& text, int directory, std::string const& name,
+               std::nothrow_t const&);
+// The names in a directory open for reading, "." and ".." left out, in the
+// order the file system gives them; -1 with errno set when reading fails.
+int readDirectoryNames(int directory, std::vector<std::string>& names, std::nothrow_t const&);
 // openat(directory, ".", O_RDWR | O_TMPFILE, mode): an unnamed file in it.
 int openUnnamed(int directory, mode_t mode, std::nothrow_t const&);
 // openat(directory, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode)

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -194,6 +195,40 @@ int readLinkAt(int directory, std::string const& name, std::string& text, std::n
 
 int makeDirectoryAt(int directory, std::string const& name, std::nothrow_t const&) {
   return ::mkdirat(directory, name.c_str(), 0700);
+}
+
+int makeDirectoryAt(int directory, std::string const& name, mode_t mode, std::nothrow_t const&) {
+  return ::mkdirat(directory, name.c_str(), mode);
+}
+
+int makeLinkAt(std::string const& text, int directory, std::string const& name,
+               std::nothrow_t const&) {
+  return ::symlinkat(text.c_str(), directory, name.c_str());
+}
+
+int readDirectoryNames(int directory, std::vector<std::string>& names, std::nothrow_t const&) {
+  // The stream takes its own descriptor, so the caller's stays open.
+  int const own = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own == -1)
+    return -1;
+  DIR* const stream = ::fdopendir(own);
+  if (stream == nullptr) {
+    int const error = errno;
+    ::close(own);
+    errno = error;
+    return -1;
+  }
+  errno = 0;
+  while (struct dirent const* entry = ::readdir(stream)) {
+    std::string name(entry->d_name);
+    if (name != "." && name != "..")
+      names.push_back(std::move(name));
+    errno = 0;
+  }
+  int const error = errno;
+  ::closedir(stream);
+  errno = error;
+  return error == 0 ? 0 : -1;
 }
 
 int openUnnamed(int directory, mode_t mode, std::nothrow_t const&) {

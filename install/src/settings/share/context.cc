@@ -132,6 +132,18 @@ void Context::importFrom(Context const& source) {
     replaceConfig(mergeConfigs(*config, *source.config));
 }
 
+void Context::absorb(Context& source) {
+  if (ConfigBuilder::moveEntries(*config, *source.config))
+    return;
+  replaceConfig(mergeConfigs(*config, *source.config));
+  source.replaceConfig(ConfigBuilder::createEmptyConfig());
+}
+
+void Context::forgetLastImport() noexcept {
+  importErrors.clear();
+  importRecord.clear();
+}
+
 // The configuration is this context's alone, so the key is taken out of it
 // in place: erasing keys one at a time from a large configuration would
 // otherwise copy it once per key. The copying erase remains for

@@ -43,6 +43,9 @@ class Context : private IParserErrorListener {
   ImportRecord& getImportRecord() { return importRecord; }
   // Whether refused lines are also printed on standard error (the default).
   void setStderrReports(bool enabled) { stderrReports = enabled; }
+  bool printsStderrReports() const { return stderrReports; }
+  // Forgets the refused lines and key lines of the last import.
+  void forgetLastImport() noexcept;
 
   // Canonicalizes fileName (FILENAME_ENCODING_ERROR 312,
   // INVALID_FILENAME_ERROR 311, UNKNOWN_ERROR 200) and imports the file
@@ -67,6 +70,9 @@ class Context : private IParserErrorListener {
                     KeyMapper const* keyMapper, bool failFast, bool allowKeysWithoutValues);
   // Merges source's entries over this context's; source may be this context.
   void importFrom(Context const& source);
+  // The same for a distinct source whose entries are no longer wanted there:
+  // they are moved, not copied, and source is left empty.
+  void absorb(Context& source);
   // KEY_NOT_FOUND_ERROR (303) when absent, the configuration then unchanged.
   void eraseKey(char const* key);
   // Writes the configuration as text to fileName, creating missing parent

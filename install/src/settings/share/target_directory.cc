@@ -66,28 +66,41 @@ std::deque<Pending> componentsOf(std::string const& text, int component, bool co
 // before it, each judged by the owner of the object it comes from.
 class Walk {
  public:
-  Walk(std::string const& name, TargetDirectory::Parents parents, TargetDirectory::Purpose purpose)
+  Walk(std::string const& name, TargetDirectory::Parents parents, TargetDirectory::Purpose purpose,
+       WalkOptions const& options, bool wantDirectory = false)
       : caller(platform::effectiveUser(std::nothrow)),
         parents(parents),
         purpose(purpose),
+        options(options),
+        wantDirectory(wantDirectory),
         pending(componentsOf(name, 1, true)) {
-    current = openStep(AT_FDCWD, name.front() == '/' ? "/" : ".", 0);
+    if (!options.root.empty()) {
+      root = openStep(AT_FDCWD, options.root, 0);
+      current = openStep(root.handle.get(), ".", 0);
+    } else {
+      current = openStep(AT_FDCWD, name.front() == '/' ? "/" : ".", 0);
+    }
     from = current.status.st_uid;
   }
 
-  // Leaves current at the file's directory and returns the file's name.
+  // Leaves current at the file's directory and returns the file's name;
+  // for a directory wanted, leaves current at it and returns "" (or the
+  // name of the last component when that is missing).
   std::string run() {
     while (!pending.empty()) {
       Pending next = std::move(pending.front());
       pending.pop_front();
       component = next.component;
       if (next.text == "..") {
-        enter(openStep(current.handle.get(), "..", component));
+        if (!atRoot())
+          enter(openStep(current.handle.get(), "..", component));
         continue;
       }
       if (step(next.text))
         return next.text;
     }
+    if (wantDirectory)
+      return std::string();
     refuseNotRegular(EISDIR);  // the name ends in a directory
   }
 
@@ -97,6 +110,16 @@ class Walk {
 
  private:
   bool trusted(uid_t owner) const { return owner == 0 || owner == caller; }
+
+  bool atRoot() const {
+    return root.handle.get() != -1 && isSameObject(current.status, root.status);
+  }
+
+  // Where an absolute name or link text starts.
+  Directory openRoot() const {
+    return root.handle.get() != -1 ? openStep(root.handle.get(), ".", component)
+                                   : openStep(AT_FDCWD, "/", component);
+  }
 
   // The one rule: from another user's object, only that user's objects.
   bool mayReach(uid_t owner) const { return trusted(from) || owner == from; }
@@ -149,7 +172,7 @@ class Walk {
       followLink(name, entry);
       return false;
     }
-    if (last)
+    if (last && !wantDirectory)
       return foundFile(entry);
     if (!S_ISDIR(entry.st_mode)) {
       // Only where directories would have to be made below a file is the
@@ -186,7 +209,8 @@ class Walk {
   // A name that is not there: the file to be made, or a directory to make.
   // A link to nothing makes nothing: whoever set it chose the name.
   bool missing(std::string const& name, bool last) {
-    if (last) {
+    bool const makeLast = wantDirectory && parents == TargetDirectory::Parents::Create;
+    if (last && !makeLast) {
       if (finalFromLink && purpose == TargetDirectory::Purpose::Write)
         refuse(SETTINGS_PATH_DANGLING, ENOENT);
       return true;
@@ -205,7 +229,8 @@ class Walk {
   // A directory made here is synced into its parent, so that the file later
   // made in it survives a power cut.
   void makeDirectory(std::string const& name) {
-    if (platform::makeDirectoryAt(current.handle.get(), name, std::nothrow) != 0) {
+    if (platform::makeDirectoryAt(current.handle.get(), name, options.newDirectoryMode,
+                                  std::nothrow) != 0) {
       if (errno == EEXIST)
         return;
       refuse(SETTINGS_PATH_SYSTEM, errno, SETTINGS_INVALID_FILENAME_ERROR);
@@ -230,7 +255,7 @@ class Walk {
     if (pending.empty())
       finalFromLink = true;
     if (text.front() == '/')
-      enter(openStep(AT_FDCWD, "/", component));
+      enter(openRoot());
     std::deque<Pending> const parts = componentsOf(text, component, false);
     pending.insert(pending.begin(), parts.begin(), parts.end());
   }
@@ -238,6 +263,9 @@ class Walk {
   uid_t caller;
   TargetDirectory::Parents parents;
   TargetDirectory::Purpose purpose;
+  WalkOptions const& options;
+  bool wantDirectory;
+  Directory root;
   std::deque<Pending> pending;
   uid_t from = 0;  // owner of the object the next step comes from
   int component = 0;
@@ -267,10 +295,10 @@ IoHandle openChecked(int directory, std::string const& name, int flags, struct s
 }  // namespace
 
 TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parents,
-                                         Purpose purpose) {
+                                         Purpose purpose, WalkOptions const& options) {
   if (name.empty())
     refuseFile(SETTINGS_INVALID_FILENAME_ERROR, SETTINGS_PATH_NO_REASON);
-  Walk walk(name, parents, purpose);
+  Walk walk(name, parents, purpose, options);
   std::string const fileName = walk.run();
   TargetDirectory target;
   target.directoryHandle = IoHandle(
@@ -284,6 +312,24 @@ TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parent
   target.found = walk.exists;
   target.fileState = walk.file;
   return target;
+}
+
+std::optional<IoHandle> openNamedDirectory(std::string const& name,
+                                           TargetDirectory::Parents parents,
+                                           WalkOptions const& options) {
+  if (name.empty())
+    refuseFile(SETTINGS_INVALID_FILENAME_ERROR, SETTINGS_PATH_NO_REASON);
+  Walk walk(name, parents, TargetDirectory::Purpose::Read, options, true);
+  if (!walk.run().empty())
+    return std::nullopt;
+  IoHandle readable(
+      platform::openAt(walk.current.handle.get(), ".", O_RDONLY | O_DIRECTORY, std::nothrow));
+  struct stat opened {};
+  if (readable.get() == -1 || platform::fstat(readable.get(), opened, std::nothrow) != 0)
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_SYSTEM, errno);
+  if (!isSameObject(opened, walk.current.status))
+    refuseFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_REPLACED);
+  return readable;
 }
 
 // Never blocking: the open is non-blocking, so that what replaced the file

@@ -16,6 +16,16 @@
 
 namespace settings_impl {
 
+// How a walk treats what the rule leaves to its caller.
+struct WalkOptions {
+  // A folder that stands in for "/" (an image's root): names and absolute
+  // link texts start there, and ".." never leaves it. Empty: the real root.
+  // The folder itself is taken as the caller names it.
+  std::string root;
+  // The mode of the directories a walk with Parents::Create makes.
+  mode_t newDirectoryMode = 0700;
+};
+
 class TargetDirectory {
  public:
   enum class Parents { MustExist, Create };
@@ -41,7 +51,8 @@ class TargetDirectory {
   // and synced into its parent; INVALID_FILENAME_ERROR (311) when that
   // fails, when one would have to be made below a file, or for an empty name.
   static TargetDirectory resolve(std::string const& name, Parents parents,
-                                 Purpose purpose = Purpose::Write);
+                                 Purpose purpose = Purpose::Write,
+                                 WalkOptions const& options = {});
 
   TargetDirectory(TargetDirectory&&) = default;
   TargetDirectory& operator=(TargetDirectory&&) = default;
@@ -82,6 +93,14 @@ class TargetDirectory {
   bool found = false;
   struct stat fileState {};
 };
+
+// The directory name stands for, open for reading, found by the same walk
+// and rule as a file; nothing when its last component does not exist and
+// parents is MustExist. With Create, every missing directory is made, the
+// last one too (each judged before it is made, then synced into its parent).
+std::optional<IoHandle> openNamedDirectory(std::string const& name,
+                                           TargetDirectory::Parents parents,
+                                           WalkOptions const& options = {});
 
 // The whole file found, which must end before limit bytes; the codes of
 // readWholeFile(IoHandle const&, ...), and 304 when no file was found.
