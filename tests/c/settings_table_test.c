@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static int failures = 0;
@@ -190,6 +191,81 @@ static void testFourthTable(void) {
   rmdir(directory);
 }
 
+static settings_api5_t api5;
+
+#define CHECK_SLOT5(name) CHECK(api5.name == name)
+
+/* A vendor file under a drop-in of the administrator: the value and where it
+ * came from, through the table. */
+static void testFifthTable(void) {
+  char root[] = "/tmp/tamo-c-layout-XXXXXX";
+  char path[128];
+  settings_layout_t* layout = NULL;
+  settings_context_t* context = api.context_create();
+  char const* text = NULL;
+  char const* dropIn = NULL;
+  int count = 0, file = -1, line = -1, why = -1, fate = -1;
+  FILE* out;
+
+  settings_api5_get(NULL);
+  memset(&api5, 0, sizeof api5);
+  settings_api5_get(&api5);
+  CHECK_SLOT5(settings_layout_create);
+  CHECK_SLOT5(settings_layout_free);
+  CHECK_SLOT5(settings_layout_add_hierarchy);
+  CHECK_SLOT5(settings_layout_add_default_hierarchies);
+  CHECK_SLOT5(settings_layout_set_suffix);
+  CHECK_SLOT5(settings_layout_set_root);
+  CHECK_SLOT5(context_import_layout);
+  CHECK_SLOT5(settings_layout_file_count);
+  CHECK_SLOT5(settings_layout_file);
+  CHECK_SLOT5(settings_layout_file_report);
+  CHECK_SLOT5(settings_layout_refused_lines);
+  CHECK_SLOT5(settings_layout_key_origin_count);
+  CHECK_SLOT5(settings_layout_key_origin);
+  CHECK_SLOT5(settings_layout_dropin_path);
+  CHECK_SLOT5(settings_layout_set_mask);
+
+  CHECK(mkdtemp(root) != NULL);
+  CHECK(api5.settings_layout_create("a/b", &layout) == SETTINGS_INVALID_FILENAME_ERROR);
+  CHECK(api5.settings_layout_create("app.conf", &layout) == SETTINGS_NO_ERROR);
+  CHECK(api5.settings_layout_add_hierarchy(layout, "/vendor") == SETTINGS_NO_ERROR);
+  CHECK(api5.settings_layout_add_hierarchy(layout, "/admin") == SETTINGS_NO_ERROR);
+  CHECK(api5.settings_layout_set_root(layout, root) == SETTINGS_NO_ERROR);
+  snprintf(path, sizeof path, "%s/vendor", root);
+  CHECK(mkdir(path, 0755) == 0);
+  snprintf(path, sizeof path, "%s/vendor/app.conf", root);
+  out = fopen(path, "w");
+  CHECK(out != NULL && fputs("k=vendor\n", out) >= 0 && fclose(out) == 0);
+  CHECK(api5.settings_layout_dropin_path(layout, "10.conf", 1, &dropIn, NULL) == SETTINGS_NO_ERROR);
+  CHECK(api4.settings_file_replace(dropIn, "k=admin\n", 8, NULL) == SETTINGS_NO_ERROR);
+
+  CHECK(api5.context_import_layout(context, layout, NULL, NULL, 1, 0) == SETTINGS_NO_ERROR);
+  CHECK(api.context_get_utf8_value(context, "k", &text) == SETTINGS_NO_ERROR);
+  CHECK(text != NULL && strcmp(text, "admin") == 0);
+  CHECK(api5.settings_layout_key_origin_count(layout, "k", &count) == SETTINGS_NO_ERROR);
+  CHECK(count == 2);
+  CHECK(api5.settings_layout_key_origin(layout, "k", 1, &file, &line, &why, NULL) == 0);
+  CHECK(why == SETTINGS_ORIGIN_EFFECTIVE && line == 0);
+  CHECK(api5.settings_layout_file(layout, file, &text, NULL, &fate, NULL) == SETTINGS_NO_ERROR);
+  CHECK(strcmp(text, dropIn) == 0 && fate == SETTINGS_LAYOUT_APPLIED);
+  CHECK(api5.settings_layout_key_origin_count(layout, "none", &count) ==
+        SETTINGS_KEY_NOT_FOUND_ERROR);
+
+  unlink(dropIn);
+  snprintf(path, sizeof path, "%s/admin/app.conf.d", root);
+  rmdir(path);
+  snprintf(path, sizeof path, "%s/admin", root);
+  rmdir(path);
+  snprintf(path, sizeof path, "%s/vendor/app.conf", root);
+  unlink(path);
+  snprintf(path, sizeof path, "%s/vendor", root);
+  rmdir(path);
+  rmdir(root);
+  api5.settings_layout_free(layout);
+  api.context_free(context);
+}
+
 static void testNewContext(void) {
   settings_context_t* context = api.context_create();
   char const* path = NULL;
@@ -322,6 +398,7 @@ int main(void) {
   testSecondTable();
   testThirdTable();
   testFourthTable();
+  testFifthTable();
   testTypedValues();
   testIterationThatErases();
   testRefusedLine();

@@ -505,8 +505,21 @@ constexpr char kNewText[] = "password=changed\n";
 // writes "password=changed" or adds the installer's input.
 // kNoDotDot: the first table's names lose "x/.." by text before any step, so
 // such a name never enters the attacker's folder and is not drawn for it.
-enum Effect { kLeaves, kShows = 1, kWrites = 2, kAddsInput = 4, kNoDotDot = 8 };
-enum Call { kImport, kExport, kReplace, kLockReplace, kLockImport, kRead, kFileReplace, kFileLock };
+// kStricter: besides the rule, it refuses any file that others than root and
+// the caller could have written, so of the legitimate rows only root's own
+// files are its to read; its legitimate reads are the layout tests' rows.
+enum Effect { kLeaves, kShows = 1, kWrites = 2, kAddsInput = 4, kNoDotDot = 8, kStricter = 16 };
+enum Call {
+  kImport,
+  kExport,
+  kReplace,
+  kLockReplace,
+  kLockImport,
+  kRead,
+  kFileReplace,
+  kFileLock,
+  kLayout
+};
 
 struct EntryPoint {
   char const* label;  // the tool's arguments, "@1" and "@2" for the names; or the call's name
@@ -534,6 +547,7 @@ std::vector<EntryPoint> const kEntryPoints = {
     {"settings_file_read", 1, kShows, kRead},
     {"settings_file_replace", 1, kWrites, kFileReplace},
     {"settings_file_lock + locked read", 1, kShows, kFileLock},
+    {"context_import_layout of the name's folder", 1, kShows | kStricter, kLayout},
     {"tamo-install-config", 0, kAddsInput},
 };
 
@@ -542,6 +556,21 @@ int printed(int status, char const* text, std::size_t size) {
   if (text != nullptr && ::write(1, text, size) < 0)
     ::_exit(125);
   return status;
+}
+
+// A layout of the name's file with its folder as the one hierarchy, so that
+// its drop-ins are read too.
+int importLayout(settings_context_t* context, string name) {
+  if (name[0] != '/')
+    name = std::filesystem::current_path().string() + "/" + name;
+  while (name.size() > 1 && name.back() == '/')
+    name.pop_back();
+  std::size_t const slash = name.rfind('/');
+  settings_layout_t* layout = nullptr;
+  int status = settings_layout_create(name.substr(slash + 1).c_str(), &layout);
+  if (status == 0)
+    status = settings_layout_add_hierarchy(layout, slash == 0 ? "/" : name.substr(0, slash).c_str());
+  return status != 0 ? status : context_import_layout(context, layout, nullptr, nullptr, 0, 1);
 }
 
 // Runs in a child, which leaves without freeing.
@@ -559,6 +588,8 @@ int callLibrary(int call, char const* name) {
   };
   if (call == kImport)
     return shownContext(context_import_from_file(context, name, nullptr, nullptr, 0, 1));
+  if (call == kLayout)
+    return shownContext(importLayout(context, name));
   if (call == kExport)
     return changed() || context_export_to_file(context, name);
   if (call == kReplace)
@@ -862,7 +893,7 @@ TEST_P(LegitimateLayouts, EveryEntryPointSucceeds) {
   for (Names const& values : {Names{"1", "1", "2"}, Names{"0", "0", "0"}})
     for (EntryPoint const& entry : kEntryPoints) {
       // The installer's folders are att/: it runs on the row that names them.
-      if (entry.names == 0 && !startsWith(given, "att/Tamo/"))
+      if ((entry.names == 0 && !startsWith(given, "att/Tamo/")) || (entry.effect & kStricter))
         continue;
       tamo_test::TempDir dir, work;
       Rng rng(0);
