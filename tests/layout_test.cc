@@ -100,7 +100,8 @@ struct Reading {
           context_get_utf8_value(c, key, &value);
           int count = 0, file = -1, line = -1;
           settings_layout_key_origin_count(self->layout, key, &count);
-          settings_layout_key_origin(self->layout, key, count - 1, &file, &line, nullptr, nullptr);
+          settings_layout_key_origin(self->layout, key, count - 1, &file, &line, nullptr, nullptr,
+                                     nullptr);
           string& out = self->scratch;
           out += (out.empty() ? "" : " ") + string(key) + "=" + (value ? value : "") + "@" +
                  fileName(self->layout, file, self->root) + ":" + std::to_string(line + 1);
@@ -128,9 +129,10 @@ struct Reading {
     settings_layout_key_origin_count(layout, key, &count);
     for (int i = 0; i < count; ++i) {
       int file = 0, line = 0, why = 0;
-      settings_layout_key_origin(layout, key, i, &file, &line, &why, nullptr);
+      char const* value = nullptr;
+      settings_layout_key_origin(layout, key, i, &file, &line, &why, nullptr, &value);
       text += (i ? " " : "") + fileName(layout, file, root) + ":" + std::to_string(line + 1) + ":" +
-              kWhys[why];
+              kWhys[why] + "=" + (value ? value : "(none)");
     }
     return text;
   }
@@ -156,14 +158,14 @@ std::vector<Row> const kRows = {
      "usr/lib/app/app.conf:replaced etc/app/app.conf:applied usr/lib/app/app.conf.d/a.conf:replaced "
      "etc/app/app.conf.d/a.conf:applied usr/lib/app/app.conf.d/b.conf:applied",
      "d",
-     "etc/app/app.conf.d/a.conf:2:later-file usr/lib/app/app.conf.d/b.conf:1:effective"},
+     "etc/app/app.conf.d/a.conf:2:later-file=etc-a usr/lib/app/app.conf.d/b.conf:1:effective=usr-b"},
     {"EmptyAdminFileMasksVendorFile",
      {{kMain, "k=1\n"}, {kAdmin, ""}},
      "",
      0,
      "usr/lib/app/app.conf:masked etc/app/app.conf:mask",
      "k",
-     "usr/lib/app/app.conf:1:masked"},
+     "usr/lib/app/app.conf:1:masked=1"},
     {"LinkToDevNullMasksAndDropInsStillApply",
      {{kMain, "k=1\n"}, {kAdmin, "->/dev/null"}, {VENDOR_D "10.conf", "d=1\n"}},
      "d=1@usr/lib/app/app.conf.d/10.conf:1"},
@@ -188,8 +190,8 @@ std::vector<Row> const kRows = {
      0,
      nullptr,
      "k",
-     "usr/lib/app/app.conf:1:later-line usr/lib/app/app.conf:2:later-file "
-     "etc/app/app.conf.d/10.conf:1:effective"},
+     "usr/lib/app/app.conf:1:later-line=1 usr/lib/app/app.conf:2:later-file=2 "
+     "etc/app/app.conf.d/10.conf:1:effective=3"},
     {"LeftoversHiddenFilesAndOtherSuffixesAreSkipped",
      {{ADMIN_D ".#10-a.conf", "->/nowhere"},
       {ADMIN_D ".hidden.conf", "k=hidden\n"},

@@ -245,7 +245,9 @@ static void testFifthTable(void) {
   CHECK(text != NULL && strcmp(text, "admin") == 0);
   CHECK(api5.settings_layout_key_origin_count(layout, "k", &count) == SETTINGS_NO_ERROR);
   CHECK(count == 2);
-  CHECK(api5.settings_layout_key_origin(layout, "k", 1, &file, &line, &why, NULL) == 0);
+  CHECK(api5.settings_layout_key_origin(layout, "k", 0, &file, &line, &why, NULL, &text) == 0);
+  CHECK(why == SETTINGS_ORIGIN_LATER_FILE && text != NULL && strcmp(text, "vendor") == 0);
+  CHECK(api5.settings_layout_key_origin(layout, "k", 1, &file, &line, &why, NULL, NULL) == 0);
   CHECK(why == SETTINGS_ORIGIN_EFFECTIVE && line == 0);
   CHECK(api5.settings_layout_file(layout, file, &text, NULL, &fate, NULL) == SETTINGS_NO_ERROR);
   CHECK(strcmp(text, dropIn) == 0 && fate == SETTINGS_LAYOUT_APPLIED);

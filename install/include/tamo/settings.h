@@ -697,7 +697,7 @@ typedef struct settings_api5_t {
                                        settings_refused_line_t const** lines, int* count);
   int (*settings_layout_key_origin_count)(settings_layout_t* layout, char const* key, int* count);
   int (*settings_layout_key_origin)(settings_layout_t* layout, char const* key, int index,
-                                    int* file, int* line, int* why, int* by);
+                                    int* file, int* line, int* why, int* by, char const** value);
   int (*settings_layout_dropin_path)(settings_layout_t* layout, char const* name, int create,
                                      char const** path, settings_file_report_t* report);
   int (*settings_layout_set_mask)(settings_layout_t* layout, char const* name, int masked,
@@ -773,12 +773,17 @@ TAMO_SETTINGS_EXPORT int settings_layout_key_origin_count(settings_layout_t* lay
                                                           int* count) TAMO_SETTINGS_NOEXCEPT;
 /* The index-th of those lines, in order of precedence (the effective one,
  * when there is one, is the last): its *file (an index of
- * settings_layout_file), *line (from 0), *why (SETTINGS_ORIGIN_*) and *by
- * (the file that beat it, or -1). Out-pointers may be NULL;
+ * settings_layout_file), *line (from 0), *why (SETTINGS_ORIGIN_*), *by
+ * (the file that beat it, or -1) and *value, the value as that line writes
+ * it (NULL for a key without a value), valid until the next call of this
+ * function, the next import or free. Out-pointers may be NULL;
  * SETTINGS_KEY_NOT_FOUND_ERROR out of range. */
 TAMO_SETTINGS_EXPORT int settings_layout_key_origin(settings_layout_t* layout, char const* key,
                                                     int index, int* file, int* line, int* why,
-                                                    int* by) TAMO_SETTINGS_NOEXCEPT;
+                                                    int* by,
+                                                    char const** value) TAMO_SETTINGS_NOEXCEPT;
+/* In the two functions below, report may be NULL; when it is not, it is
+ * written whatever the result, as in the fourth table. */
 /* *path: where the administrator's drop-in name (a plain name with the
  * suffix) lies: in NAME.d of the highest hierarchy. With create, the
  * hierarchy folder and NAME.d are made when missing (mode 0755, under the

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "../platform/platform.h"
 #include "file_report.h"
 #include "filename.h"
+#include "parser.h"
 #include "status.h"
 #include "target_directory.h"
 
@@ -347,7 +349,7 @@ void readShadowed(LayoutFile& file, WalkOptions const& options, ConfigValidator 
                                  TargetDirectory::Purpose::Read, options);
     if (!target.exists())
       return;
-    WholeText const text = readWholeFile(target, kFileSizeLimit);
+    WholeText text = readWholeFile(target, kFileSizeLimit);
     auto parsed = std::make_unique<Context>();
     parsed->setStderrReports(false);
     try {
@@ -358,6 +360,7 @@ void readShadowed(LayoutFile& file, WalkOptions const& options, ConfigValidator 
         return;
     }
     file.parsed = std::move(parsed);
+    file.text = std::move(text);
   } catch (settings::Exception const&) {
   }
 }
@@ -392,7 +395,7 @@ void Layout::importInto(Context& context, ConfigValidator const* validator,
       continue;
     auto parsed = std::make_unique<Context>();
     parsed->setStderrReports(false);
-    WholeText const text = std::move(file.text);
+    WholeText const& text = file.text;
     try {
       parsed->importFromBuffer(text.data.get(), text.size, validator, keyMapper, failFast,
                                allowKeysWithoutValues);
@@ -452,6 +455,50 @@ std::vector<Assignment> const* Layout::origins(char const* key) {
     indexOrigins();
   auto const it = originIndex.find(key);
   return it == originIndex.end() ? nullptr : &it->second;
+}
+
+namespace {
+
+// Takes the value of the one line it is given.
+class ValueOfLine : public IConfigParserCallback {
+ public:
+  bool onComment(IParserCursor const&, char const*) override { return true; }
+  int onValue(IParserCursor const&, char const*, char const* text) override {
+    found = true;
+    hasValue = text != nullptr;
+    value = text != nullptr ? text : "";
+    return PARSE_ACCEPTED;
+  }
+  void onError(IParserCursor const&, int) override {}
+
+  bool found = false;
+  bool hasValue = false;
+  std::string value;
+};
+
+}  // namespace
+
+// The line is cut from the text kept and read again alone: recording every
+// value during the import would cost every import what only this asks.
+char const* Layout::valueAt(Assignment const& assignment) {
+  WholeText const& text = found[assignment.file].text;
+  std::string_view const all(text.data ? text.data.get() : "", text.size);
+  std::size_t start = 0;
+  for (int line = 0; line < assignment.line && start != std::string_view::npos; ++line) {
+    start = all.find('\n', start);
+    start = start == std::string_view::npos ? start : start + 1;
+  }
+  if (start == std::string_view::npos)
+    return nullptr;
+  std::string_view line = all.substr(start, all.find('\n', start) - start);
+  if (assignment.line == 0 && startsWithByteOrderMark(line))
+    line.remove_prefix(kByteOrderMark.size());
+  ValueOfLine reader;
+  parseLines(std::string(line), reader, false, true);
+  if (!reader.found || !reader.hasValue)
+    return nullptr;
+  lastValue = reader.value;
+  return lastValue.c_str();
 }
 
 void Layout::verifyDropInName(std::string const& name) const {

@@ -39,7 +39,7 @@ struct LayoutFile {
   mode_t folderModes = 0;       // its folder's mode, or'ed with its hierarchy's
   bool linkMask = false;        // a link to /dev/null
   uid_t linkOwner = 0;
-  WholeText text;
+  WholeText text;               // kept for valueAt
 };
 
 // One line that set a key, and why it is or is not the key's value.
@@ -69,6 +69,10 @@ class Layout {
   // The lines that set key, in order of precedence; null when none did.
   std::vector<Assignment> const* origins(char const* key);
 
+  // The value the assignment's line writes, or null for a key without one;
+  // valid until the next call.
+  char const* valueAt(Assignment const& assignment);
+
   // Where the administrator's drop-in name lies; with create its folders
   // are made.
   std::string const& dropInPath(char const* name, bool create);
@@ -93,6 +97,7 @@ class Layout {
   std::map<std::string, std::vector<Assignment>, std::less<>> originIndex;
   bool originsIndexed = false;
   std::string lastDropInPath;
+  std::string lastValue;
 };
 
 // Why a drop-in folder's entry is not read (a SETTINGS_LAYOUT_SKIPPED_*), or

@@ -145,7 +145,7 @@ int settings_layout_key_origin_count(settings_layout_t* layout, char const* key,
 }
 
 int settings_layout_key_origin(settings_layout_t* layout, char const* key, int index, int* file,
-                               int* line, int* why, int* by) noexcept {
+                               int* line, int* why, int* by, char const** value) noexcept {
   if (anyNull(layout, key))
     return invalidArgument(SETTINGS_SOURCE_POS);
   return translateExceptions(SETTINGS_SOURCE_POS, [&] {
@@ -157,6 +157,8 @@ int settings_layout_key_origin(settings_layout_t* layout, char const* key, int i
     put(line, assignment.line);
     put(why, assignment.why);
     put(by, assignment.by);
+    if (value != nullptr)
+      *value = layout->valueAt(assignment);
   });
 }
 
