@@ -19,14 +19,23 @@ struct CommandOptions {
 std::set<std::string> const kChangeFlags = {"--installer",          "--check",  "--diff", "--json",
                                             "--detailed-exitcodes", "--no-lock"};
 
+// A layout in place of a file.
+std::set<std::string> withLayout(std::set<std::string> valued) {
+  valued.insert({"--layout", "--project", "--hierarchies", "--suffix", "--root"});
+  return valued;
+}
+
 std::vector<CommandOptions> const& commands() {
   static std::vector<CommandOptions> const table = {
-      {"check", {"--installer", "--json"}, {}},
-      {"get", {"--installer", "--json", "--null"}, {"--type", "--default"}},
-      {"list", {"--installer", "--json", "--null"}, {"--format", "--prefix"}},
-      {"set", kChangeFlags, {"--wait"}},
-      {"unset", kChangeFlags, {"--wait"}},
+      {"check", {"--installer", "--json"}, withLayout({})},
+      {"get", {"--installer", "--json", "--null", "--all"}, withLayout({"--type", "--default"})},
+      {"list", {"--installer", "--json", "--null"}, withLayout({"--format", "--prefix"})},
+      {"set", kChangeFlags, withLayout({"--wait", "--drop-in"})},
+      {"unset", kChangeFlags, withLayout({"--wait", "--drop-in"})},
       {"merge", kChangeFlags, {"--output", "--wait"}},
+      {"files", {"--installer", "--json"}, withLayout({})},
+      {"mask", {"--detailed-exitcodes"}, withLayout({})},
+      {"unmask", {"--detailed-exitcodes"}, withLayout({})},
   };
   return table;
 }

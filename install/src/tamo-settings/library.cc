@@ -30,6 +30,11 @@ settings_api4_t const& api4() {
   return table;
 }
 
+settings_api5_t const& api5() {
+  static settings_api5_t const table = filledTable<settings_api5_t>(settings_api5_get);
+  return table;
+}
+
 void internalFailure(char const* what, int status) {
   throw ToolError(EXIT_INTERNAL,
                   std::string(what) + " failed with status " + std::to_string(status));

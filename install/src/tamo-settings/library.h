@@ -18,6 +18,8 @@ settings_api_t const& api();
 settings_api2_t const& api2();
 // Files read, replaced and locked, each failure with what the walk saw.
 settings_api4_t const& api4();
+// Layouts: vendor, runtime and administrator hierarchies read as one.
+settings_api5_t const& api5();
 
 struct ContextFree {
   void operator()(settings_context_t* context) const noexcept { api().context_free(context); }

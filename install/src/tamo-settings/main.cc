@@ -12,6 +12,7 @@
 #include <string>
 
 #include "commands.h"
+#include "layered.h"
 #include "output.h"
 #include "tool_error.h"
 
@@ -33,6 +34,16 @@ char const kHelp[] =
     "  unset [OPTIONS] FILE KEY...         remove keys, one transaction\n"
     "  merge [OPTIONS] FILE... [-o FILE]   later files win; printed, or written to FILE\n"
     "\n"
+    "A layout in place of FILE (vendor, runtime and administrator hierarchies with\n"
+    "drop-ins, read as one): --layout=NAME with --project=P (/usr/lib/P, /run/P,\n"
+    "/etc/P) or --hierarchies=DIR:DIR..., lowest first; --suffix=.conf, --root=DIR.\n"
+    "  list, get KEY [--all], check      effective values with FILE:LINE origins\n"
+    "  set, unset [--drop-in=NAME]       edit the administrator's drop-in\n"
+    "                                    (default 99-local.SUFFIX); exit 3 when a\n"
+    "                                    later file still wins\n"
+    "  files                             every file met and what became of it\n"
+    "  mask NAME, unmask NAME            hide a vendor file or drop-in, or show it\n"
+    "\n"
     "FILE - is standard input for check, get, list and merge's inputs; -o - prints.\n"
     "Options take their value as --option=VALUE or --option VALUE.\n"
     "\n"
@@ -48,12 +59,26 @@ char const kHelp[] =
     "  --help, -h, --version\n"
     "\n"
     "Exit status: 0 done, 1 no (key absent, refused lines), 2 changed (with\n"
-    "--detailed-exitcodes), 64 usage, 65 value or file refused, 66 input missing\n"
-    "or unreadable, 70 internal error, 73 cannot create, 74 cannot write,\n"
+    "--detailed-exitcodes), 3 changed but a later file of the layout still wins,\n"
+    "64 usage, 65 value or file refused, 66 input missing or unreadable,\n"
+    "70 internal error, 73 cannot create, 74 cannot write,\n"
     "75 locked by another writer, 77 permission denied. See tamo-settings(1).\n";
 
 int dispatch(tamo_tool::Arguments const& arguments) {
   using namespace tamo_tool;
+  if (arguments.command == "files")
+    return runFiles(arguments);
+  if (arguments.command == "mask" || arguments.command == "unmask")
+    return runMask(arguments, arguments.command == "mask");
+  bool const layered = namesLayout(arguments);
+  if (layered && arguments.command == "check")
+    return runLayeredCheck(arguments);
+  if (layered && arguments.command == "get")
+    return runLayeredGet(arguments);
+  if (layered && arguments.command == "list")
+    return runLayeredList(arguments);
+  if (layered && (arguments.command == "set" || arguments.command == "unset"))
+    return runLayeredChange(arguments, arguments.command == "set");
   if (arguments.command == "check")
     return runCheck(arguments);
   if (arguments.command == "get")

@@ -81,6 +81,14 @@ void failRead(std::string const& shownName, int status, settings_file_report_t c
     fileError(EXIT_LOCKED, shownName, "busy: another process holds a lease on it");
   if (isRefusal(report))
     fileError(EXIT_NO_PERMISSION, shownName, refusal(shownName, report) + "; nothing was read");
+  if (status == SETTINGS_TOO_MANY_FILES_ERROR)
+    fileError(EXIT_REFUSED, shownName, "more than 1,024 drop-ins; nothing was read");
+  if (report.reason == SETTINGS_PATH_UNTRUSTED)
+    fileError(EXIT_NO_PERMISSION, shownName,
+              std::string("refused: ") +
+                  (report.owner >= 0 ? "it belongs to " + uid(report.owner)
+                                     : std::string("group or others may write it or its folder")) +
+                  ", so others than root and the caller could have written it; nothing was read");
   if (deniedBySystem(report))
     fileError(EXIT_NO_PERMISSION, shownName, "cannot read: " + systemReason(report.systemError));
   switch (report.reason) {
@@ -205,6 +213,8 @@ void failWrite(std::string const& shownName, bool existed, int status,
                settings_file_report_t const& report) {
   if (isRefusal(report))
     fileError(EXIT_NO_PERMISSION, shownName, refusal(shownName, report) + "; nothing was changed");
+  if (report.reason == SETTINGS_PATH_NOT_A_MASK)
+    fileError(EXIT_REFUSED, shownName, "holds settings, not a mask; left as it is");
   WriteFailure const failure = writeFailure(existed, status, report);
   fileError(failure.status, shownName, failure.reason + "; " + outcome(existed, report));
 }

@@ -12,6 +12,7 @@ enum ExitStatus {
   EXIT_DONE = 0,       // success, whether or not anything changed
   EXIT_NO = 1,         // the answer is no: key absent, or refused lines found
   EXIT_CHANGED = 2,    // something changed (only with --detailed-exitcodes)
+  EXIT_SHADOWED = 3,   // a layout's drop-in changed, but a later file still wins
   EXIT_USAGE = 64,     // the command line is wrong
   EXIT_REFUSED = 65,   // a value or a file refused
   EXIT_NO_INPUT = 66,  // an input file missing or unreadable
