@@ -1,9 +1,9 @@
 // Layouts read as one configuration: each row a small tree under a private
 // root, with the effective values, origins and fates it must give.
 #include <fcntl.h>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <clocale>
@@ -63,7 +63,7 @@ void build(string const& root, std::vector<Node> const& tree) {
   }
 }
 
-char const* const kFates[] = {"applied", "mask",     "replaced", "masked",  "hidden",
+char const* const kFates[] = {"applied",  "mask",   "replaced", "masked", "hidden",
                               "leftover", "suffix", "dangling", "refused"};
 char const* const kWhys[] = {"effective", "later-line", "later-file", "replaced", "masked"};
 
@@ -155,10 +155,12 @@ std::vector<Row> const kRows = {
      "a=etc@etc/app/app.conf:1 b=etc@etc/app/app.conf:2 c=etc-a@etc/app/app.conf.d/a.conf:1 "
      "d=usr-b@usr/lib/app/app.conf.d/b.conf:1",
      0,
-     "usr/lib/app/app.conf:replaced etc/app/app.conf:applied usr/lib/app/app.conf.d/a.conf:replaced "
+     "usr/lib/app/app.conf:replaced etc/app/app.conf:applied "
+     "usr/lib/app/app.conf.d/a.conf:replaced "
      "etc/app/app.conf.d/a.conf:applied usr/lib/app/app.conf.d/b.conf:applied",
      "d",
-     "etc/app/app.conf.d/a.conf:2:later-file=etc-a usr/lib/app/app.conf.d/b.conf:1:effective=usr-b"},
+     "etc/app/app.conf.d/a.conf:2:later-file=etc-a "
+     "usr/lib/app/app.conf.d/b.conf:1:effective=usr-b"},
     {"EmptyAdminFileMasksVendorFile",
      {{kMain, "k=1\n"}, {kAdmin, ""}},
      "",
@@ -175,8 +177,7 @@ std::vector<Row> const kRows = {
      0,
      "usr/lib/app/app.conf:replaced etc/app/app.conf:applied"},
     {"SameNamedDropInOfHigherHierarchyReplacesLower",
-     {{VENDOR_D "10.conf", "k=vendor\nv=1\n"},
-      {ADMIN_D "10.conf", "k=admin\n"}},
+     {{VENDOR_D "10.conf", "k=vendor\nv=1\n"}, {ADMIN_D "10.conf", "k=admin\n"}},
      "k=admin@etc/app/app.conf.d/10.conf:1"},
     {"DropInsSortByBytesAcrossHierarchiesWhateverTheLocale",
      {{VENDOR_D "a.conf", "k=a\n"},
@@ -277,15 +278,15 @@ INSTANTIATE_TEST_SUITE_P(Layouts, LayoutRows, ::testing::ValuesIn(kRows),
 TEST(LayoutOrder, IgnoresTheProcessLocale) {
   tamo_test::TempDir locales;
   string const saved = std::setlocale(LC_ALL, nullptr);
-  string const make = "localedef -i en_US -f UTF-8 " + locales.file("en_US.UTF-8") + " >/dev/null 2>&1";
+  string const make =
+      "localedef -i en_US -f UTF-8 " + locales.file("en_US.UTF-8") + " >/dev/null 2>&1";
   if (std::system(make.c_str()) != 0)
     GTEST_SKIP() << "no en_US locale could be made";
   ::setenv("LOCPATH", locales.path().c_str(), 1);
-  bool const switched = std::setlocale(LC_ALL, "en_US.UTF-8") != nullptr &&
-                        std::strcoll("B.conf", "a.conf") > 0;
+  bool const switched =
+      std::setlocale(LC_ALL, "en_US.UTF-8") != nullptr && std::strcoll("B.conf", "a.conf") > 0;
   tamo_test::TempDir dir;
-  build(dir.path(), {{VENDOR_D "a.conf", "k=a\n"},
-                     {ADMIN_D "B.conf", "k=B\n"}});
+  build(dir.path(), {{VENDOR_D "a.conf", "k=a\n"}, {ADMIN_D "B.conf", "k=B\n"}});
   Reading reading(dir.path());
   int const status = context_import_layout(reading.context, reading.layout, nullptr, nullptr, 0, 1);
   string const effective = reading.effective();
@@ -307,8 +308,9 @@ TEST(LayoutImport, RefusedLinesNameTheirFileAndFailFastMergesNothing) {
   validator_builder_create_validator(builder, &validator);
   for (int failFast : {0, 1}) {
     Reading reading(dir.path());
-    EXPECT_EQ(context_import_layout(reading.context, reading.layout, validator, nullptr, failFast, 1),
-              SETTINGS_INVALID_VALUE_ERROR);
+    EXPECT_EQ(
+        context_import_layout(reading.context, reading.layout, validator, nullptr, failFast, 1),
+        SETTINGS_INVALID_VALUE_ERROR);
     settings_refused_line_t const* lines = nullptr;
     int count = 0;
     settings_layout_refused_lines(reading.layout, 1, &lines, &count);

@@ -569,7 +569,8 @@ int importLayout(settings_context_t* context, string name) {
   settings_layout_t* layout = nullptr;
   int status = settings_layout_create(name.substr(slash + 1).c_str(), &layout);
   if (status == 0)
-    status = settings_layout_add_hierarchy(layout, slash == 0 ? "/" : name.substr(0, slash).c_str());
+    status =
+        settings_layout_add_hierarchy(layout, slash == 0 ? "/" : name.substr(0, slash).c_str());
   return status != 0 ? status : context_import_layout(context, layout, nullptr, nullptr, 0, 1);
 }
 

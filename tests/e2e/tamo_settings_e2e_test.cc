@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -511,3 +512,110 @@ TEST(ToolUsage, HelpVersionAndWrongCalls) {
 }
 
 }  // namespace
+
+// A layout under the test's folder: a vendor main file and drop-in, and
+// the administrator's hierarchy, each command as one row; "$R" stands for
+// the root.
+struct LayoutCase {
+  char const* name;
+  std::vector<std::string> arguments;  // after the command, before the layout's options
+  int status;
+  char const* out;
+  char const* err = "";  // a part of standard error
+};
+
+class ToolLayouts : public testing::TestWithParam<LayoutCase> {};
+
+std::string withRoot(std::string text, std::string const& root) {
+  for (std::size_t at; (at = text.find("$R")) != std::string::npos;)
+    text.replace(at, 2, root);
+  return text;
+}
+
+TEST_P(ToolLayouts, ShowOriginsAndSayWhenAChangeIsShadowed) {
+  tamo_test::TempDir dir;
+  std::string const vendor = dir.file("usr/lib/app"), admin = dir.file("etc/app");
+  for (std::string const& folder : {vendor + "/app.conf.d", admin + "/app.conf.d"})
+    std::filesystem::create_directories(folder);
+  writeFile(vendor + "/app.conf", "a=1\nb=2\nn=5\n");
+  writeFile(vendor + "/app.conf.d/50-vendor.conf", "b=9\n");
+  writeFile(admin + "/app.conf.d/10-admin.conf", "b=admin\nc=3\n");
+  writeFile(admin + "/app.conf.d/20-bad.conf", "no separator\n");
+  std::vector<std::string> arguments = GetParam().arguments;
+  for (char const* option : {"--layout=app.conf", "--project=app"})
+    arguments.push_back(option);
+  arguments.push_back("--root=" + dir.path());
+  ToolRun const run = tool(dir, arguments);
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  EXPECT_EQ(run.out, withRoot(GetParam().out, dir.path()));
+  EXPECT_NE(run.err.find(withRoot(GetParam().err, dir.path())), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ToolLayouts,
+    testing::Values(
+        LayoutCase{"ListsEffectiveValuesWithOrigins",
+                   {"list"},
+                   0,
+                   "$R/usr/lib/app/app.conf:1\ta=1\n"
+                   "$R/usr/lib/app/app.conf.d/50-vendor.conf:1\tb=9\n"
+                   "$R/etc/app/app.conf.d/10-admin.conf:2\tc=3\n"
+                   "$R/usr/lib/app/app.conf:3\tn=5\n",
+                   "$R/etc/app/app.conf.d/20-bad.conf:1:1: error:"},
+        LayoutCase{"GetAllShowsTheChainLowestFirst",
+                   {"get", "b", "--all"},
+                   0,
+                   "$R/usr/lib/app/app.conf:2\t2\toverridden by "
+                   "$R/etc/app/app.conf.d/10-admin.conf\n"
+                   "$R/etc/app/app.conf.d/10-admin.conf:1\tadmin\toverridden by "
+                   "$R/usr/lib/app/app.conf.d/50-vendor.conf\n"
+                   "$R/usr/lib/app/app.conf.d/50-vendor.conf:1\t9\teffective\n"},
+        LayoutCase{
+            "GetAsJson",
+            {"get", "--json", "c"},
+            0,
+            "{\"value\":\"3\",\"file\":\"$R/etc/app/app.conf.d/10-admin.conf\",\"line\":2}\n"},
+        LayoutCase{"CheckWarnsWhereTheAdministratorIsBeaten",
+                   {"check"},
+                   1,
+                   "$R/etc/app/app.conf.d/20-bad.conf:1:1: error: \"Key without value\" at line 1; "
+                   "char 1\n"
+                   "$R/etc/app/app.conf.d/10-admin.conf:1: warning: b: the administrator's value "
+                   "is beaten by $R/usr/lib/app/app.conf.d/50-vendor.conf, which comes later\n"
+                   "1 refused line\n"},
+        LayoutCase{"FilesTellEveryFate",
+                   {"files"},
+                   0,
+                   "$R/usr/lib/app/app.conf\tapplied\n"
+                   "$R/etc/app/app.conf.d/10-admin.conf\tapplied\n"
+                   "$R/etc/app/app.conf.d/20-bad.conf\tapplied\n"
+                   "$R/usr/lib/app/app.conf.d/50-vendor.conf\tapplied\n"},
+        LayoutCase{"SetThatTakesEffect", {"set", "n=6"}, 0, "added n\n"},
+        LayoutCase{"SetShadowedByALaterVendorDropIn",
+                   {"set", "--drop-in=10-admin.conf", "b=new"},
+                   3,
+                   "updated b\n",
+                   "b: still set by $R/usr/lib/app/app.conf.d/50-vendor.conf:1, which comes "
+                   "later; the change is not in effect"},
+        LayoutCase{"MaskAVendorDropIn", {"mask", "50-vendor.conf"}, 0, "50-vendor.conf: masked\n"},
+        LayoutCase{"UnmaskWhatIsNoMask",
+                   {"unmask", "10-admin.conf"},
+                   65,
+                   "",
+                   "holds settings, not a mask"}),
+    [](testing::TestParamInfo<LayoutCase> const& info) { return info.param.name; });
+
+TEST(ToolLayouts, AFileOthersCouldHaveWrittenIsRefusedAndNamed) {
+  tamo_test::TempDir dir;
+  std::string const folder = dir.file("etc/app/app.conf.d");
+  std::filesystem::create_directories(folder);
+  writeFile(folder + "/10.conf", "k=planted\n");
+  ASSERT_EQ(::chmod((folder + "/10.conf").c_str(), 0666), 0);
+  ToolRun const run =
+      tool(dir, {"list", "--layout=app.conf", "--project=app", "--root=" + dir.path()});
+  EXPECT_EQ(run.status, 77);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(folder + "/10.conf: refused: group or others may write it"),
+            std::string::npos)
+      << run.err;
+}

@@ -654,27 +654,27 @@ typedef struct settings_layout_t settings_layout_t;
 
 /* What became of a file or folder of a layout (settings_layout_file). */
 enum {
-  SETTINGS_LAYOUT_APPLIED = 0,        /* read and applied */
-  SETTINGS_LAYOUT_MASK = 1,           /* a mask: hides its name below, adds nothing */
-  SETTINGS_LAYOUT_REPLACED = 2,       /* not applied: the file "by" of its name
-                                         in a higher hierarchy wins */
-  SETTINGS_LAYOUT_MASKED = 3,         /* not applied: the mask "by" hides it */
-  SETTINGS_LAYOUT_SKIPPED_HIDDEN = 4, /* not read: its name begins with a dot */
+  SETTINGS_LAYOUT_APPLIED = 0,          /* read and applied */
+  SETTINGS_LAYOUT_MASK = 1,             /* a mask: hides its name below, adds nothing */
+  SETTINGS_LAYOUT_REPLACED = 2,         /* not applied: the file "by" of its name
+                                           in a higher hierarchy wins */
+  SETTINGS_LAYOUT_MASKED = 3,           /* not applied: the mask "by" hides it */
+  SETTINGS_LAYOUT_SKIPPED_HIDDEN = 4,   /* not read: its name begins with a dot */
   SETTINGS_LAYOUT_SKIPPED_LEFTOVER = 5, /* not read: an editor's or package
                                            manager's leftover */
-  SETTINGS_LAYOUT_SKIPPED_SUFFIX = 6, /* not read: its name lacks the suffix */
-  SETTINGS_LAYOUT_DANGLING = 7,       /* a link to nothing: absent */
-  SETTINGS_LAYOUT_REFUSED = 8         /* the import failed here; its report says why */
+  SETTINGS_LAYOUT_SKIPPED_SUFFIX = 6,   /* not read: its name lacks the suffix */
+  SETTINGS_LAYOUT_DANGLING = 7,         /* a link to nothing: absent */
+  SETTINGS_LAYOUT_REFUSED = 8           /* the import failed here; its report says why */
 };
 
 /* Why an assignment of a key is, or is not, its value (settings_layout_key_origin). */
 enum {
-  SETTINGS_ORIGIN_EFFECTIVE = 0,   /* the value the import gave the key */
-  SETTINGS_ORIGIN_LATER_LINE = 1,  /* a later line of the same file set the key */
-  SETTINGS_ORIGIN_LATER_FILE = 2,  /* a later applied file, "by", set the key */
-  SETTINGS_ORIGIN_REPLACED = 3,    /* its file was replaced by "by", of its name
-                                      in a higher hierarchy */
-  SETTINGS_ORIGIN_MASKED = 4       /* its file was masked by "by" */
+  SETTINGS_ORIGIN_EFFECTIVE = 0,  /* the value the import gave the key */
+  SETTINGS_ORIGIN_LATER_LINE = 1, /* a later line of the same file set the key */
+  SETTINGS_ORIGIN_LATER_FILE = 2, /* a later applied file, "by", set the key */
+  SETTINGS_ORIGIN_REPLACED = 3,   /* its file was replaced by "by", of its name
+                                     in a higher hierarchy */
+  SETTINGS_ORIGIN_MASKED = 4      /* its file was masked by "by" */
 };
 
 typedef struct settings_api5_t {
@@ -739,10 +739,11 @@ TAMO_SETTINGS_EXPORT int settings_layout_set_root(settings_layout_t* layout,
  * context's own record of its last import (context_get_key_line and the
  * like) is emptied; the layout keeps what this import saw, also when it
  * failed. */
-TAMO_SETTINGS_EXPORT int context_import_layout(
-    settings_context_t* context, settings_layout_t* layout, settings_validator_t const* validator,
-    settings_key_mapper_t const* keyMapper, int failFast,
-    int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int context_import_layout(settings_context_t* context,
+                                               settings_layout_t* layout,
+                                               settings_validator_t const* validator,
+                                               settings_key_mapper_t const* keyMapper, int failFast,
+                                               int allowKeysWithoutValues) TAMO_SETTINGS_NOEXCEPT;
 /* *count: the files and folders the last import met (0 before one), listed
  * in order of precedence, lowest first: the main files by hierarchy, then
  * the drop-ins by name and, within a name, by hierarchy. */
@@ -799,10 +800,9 @@ TAMO_SETTINGS_EXPORT int settings_layout_dropin_path(
  * removes a link to "/dev/null" or an empty file there. *changed: 0 when
  * the name was already as asked. Any other file standing there is left
  * alone: SETTINGS_OPEN_FILE_ERROR with SETTINGS_PATH_NOT_A_MASK. */
-TAMO_SETTINGS_EXPORT int settings_layout_set_mask(settings_layout_t* layout, char const* name,
-                                                  int masked, int* changed,
-                                                  settings_file_report_t* report)
-    TAMO_SETTINGS_NOEXCEPT;
+TAMO_SETTINGS_EXPORT int settings_layout_set_mask(
+    settings_layout_t* layout, char const* name, int masked, int* changed,
+    settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -18,15 +18,14 @@ namespace tamo_tool {
 namespace {
 
 struct LayoutFree {
-  void operator()(settings_layout_t* layout) const noexcept {
-    api5().settings_layout_free(layout);
-  }
+  void operator()(settings_layout_t* layout) const noexcept { api5().settings_layout_free(layout); }
 };
 using Layout = std::unique_ptr<settings_layout_t, LayoutFree>;
 
-char const* const kFateNames[] = {"applied",          "mask",          "replaced",
-                                  "masked",           "skipped (hidden)",
-                                  "skipped (leftover)", "skipped (suffix)", "dangling link",
+char const* const kFateNames[] = {"applied",          "mask",
+                                  "replaced",         "masked",
+                                  "skipped (hidden)", "skipped (leftover)",
+                                  "skipped (suffix)", "dangling link",
                                   "refused"};
 
 [[noreturn]] void usage(std::string const& message) {
@@ -175,8 +174,8 @@ Reading readLayout(Arguments const& arguments, ReadRules const& rules, bool fail
   Reading reading{layoutOf(arguments)};
   reading.status = api5().context_import_layout(reading.context.get(), reading.layout(),
                                                 rules.validator, rules.keyMapper, 0, 0);
-  bool const read = reading.status == SETTINGS_NO_ERROR ||
-                    reading.status == SETTINGS_INVALID_VALUE_ERROR;
+  bool const read =
+      reading.status == SETTINGS_NO_ERROR || reading.status == SETTINGS_INVALID_VALUE_ERROR;
   if (!read && failOnFiles)
     failImport(arguments, reading);
   return reading;
@@ -269,7 +268,8 @@ int runLayeredList(Arguments const& arguments) {
 }
 
 int runLayeredGet(Arguments const& arguments) {
-  requireOperands(arguments, 1, 1, "get --layout=NAME (--project=P | --hierarchies=D:D) KEY [--all]");
+  requireOperands(arguments, 1, 1,
+                  "get --layout=NAME (--project=P | --hierarchies=D:D) KEY [--all]");
   ReadRules const rules(arguments.has("--installer"));
   Reading const reading = readLayout(arguments, rules);
   printRefused(reading);
@@ -371,8 +371,8 @@ int runLayeredChange(Arguments const& arguments, bool set) {
   std::string const dropIn = path;
 
   Arguments onFile = arguments;
-  for (char const* option : {"--layout", "--project", "--hierarchies", "--suffix", "--root",
-                             "--drop-in"})
+  for (char const* option :
+       {"--layout", "--project", "--hierarchies", "--suffix", "--root", "--drop-in"})
     onFile.options.erase(option);
   onFile.operands.insert(onFile.operands.begin(), dropIn);
   int const changed = set ? runSet(onFile) : runUnset(onFile);
@@ -392,8 +392,9 @@ int runLayeredChange(Arguments const& arguments, bool set) {
     bool const later = winner != dropIn && winner.substr(winner.rfind('/') + 1) > name;
     if (!later && (!set || winner == dropIn))
       continue;
-    std::fprintf(stderr, "tamo-settings: %s: still set by %s, which comes later; the change is not "
-                         "in effect\n",
+    std::fprintf(stderr,
+                 "tamo-settings: %s: still set by %s, which comes later; the change is not "
+                 "in effect\n",
                  printable(key).c_str(), printable(place(reading, *origin)).c_str());
     result = EXIT_SHADOWED;
   }
@@ -403,7 +404,8 @@ int runLayeredChange(Arguments const& arguments, bool set) {
 int runMask(Arguments const& arguments, bool masked) {
   if (!namesLayout(arguments))
     usage(std::string(masked ? "mask" : "unmask") + ": --layout is needed");
-  requireOperands(arguments, 1, 1, "mask|unmask --layout=NAME (--project=P | --hierarchies=D:D) FILE");
+  requireOperands(arguments, 1, 1,
+                  "mask|unmask --layout=NAME (--project=P | --hierarchies=D:D) FILE");
   Named const named = layoutOf(arguments);
   std::string const name = arguments.operands[0];
   int changed = 0;

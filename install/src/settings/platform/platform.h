@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <new>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace settings_impl {
 

@@ -181,8 +181,7 @@ struct Layout::Scan {
 
   std::vector<LayoutFile>& files() { return layout.found; }
 
-  LayoutFile& add(std::string const& folder, std::string const& name, int hierarchy,
-                  bool dropIn) {
+  LayoutFile& add(std::string const& folder, std::string const& name, int hierarchy, bool dropIn) {
     LayoutFile file;
     file.folder = folder;
     file.name = name;
@@ -548,8 +547,8 @@ bool Layout::setMask(char const* text, bool masked) {
   std::string const folderPath = topFolderOf(name);
   WalkOptions const options{root, 0755};
   std::optional<IoHandle> const folder = openNamedDirectory(
-      folderPath,
-      masked ? TargetDirectory::Parents::Create : TargetDirectory::Parents::MustExist, options);
+      folderPath, masked ? TargetDirectory::Parents::Create : TargetDirectory::Parents::MustExist,
+      options);
   if (!folder)
     return false;
   uid_t owner = 0;

@@ -35,11 +35,11 @@ struct LayoutFile {
   std::unique_ptr<Context> parsed;
 
   // Kept while the import runs.
-  std::string folder;           // the folder that holds it, without the root
-  mode_t folderModes = 0;       // its folder's mode, or'ed with its hierarchy's
-  bool linkMask = false;        // a link to /dev/null
+  std::string folder;      // the folder that holds it, without the root
+  mode_t folderModes = 0;  // its folder's mode, or'ed with its hierarchy's
+  bool linkMask = false;   // a link to /dev/null
   uid_t linkOwner = 0;
-  WholeText text;               // kept for valueAt
+  WholeText text;  // kept for valueAt
 };
 
 // One line that set a key, and why it is or is not the key's value.

@@ -168,13 +168,12 @@ int settings_layout_dropin_path(settings_layout_t* layout, char const* name, int
     put(report, settings_impl::fileReport(SETTINGS_PATH_NO_REASON));
     return invalidArgument(SETTINGS_SOURCE_POS);
   }
-  return settings_impl::translateReported(SETTINGS_SOURCE_POS, report, [&] {
-    *path = layout->dropInPath(name, create != 0).c_str();
-  });
+  return settings_impl::translateReported(
+      SETTINGS_SOURCE_POS, report, [&] { *path = layout->dropInPath(name, create != 0).c_str(); });
 }
 
-int settings_layout_set_mask(settings_layout_t* layout, char const* name, int masked,
-                             int* changed, settings_file_report_t* report) noexcept {
+int settings_layout_set_mask(settings_layout_t* layout, char const* name, int masked, int* changed,
+                             settings_file_report_t* report) noexcept {
   if (anyNull(layout, name)) {
     put(report, settings_impl::fileReport(SETTINGS_PATH_NO_REASON));
     return invalidArgument(SETTINGS_SOURCE_POS);
@@ -189,20 +188,13 @@ namespace {
 
 // Filled in slot order, frozen as the other tables are.
 constexpr settings_api5_t kApi5 = {
-    settings_layout_create,
-    settings_layout_free,
-    settings_layout_add_hierarchy,
-    settings_layout_add_default_hierarchies,
-    settings_layout_set_suffix,
-    settings_layout_set_root,
-    context_import_layout,
-    settings_layout_file_count,
-    settings_layout_file,
-    settings_layout_file_report,
-    settings_layout_refused_lines,
-    settings_layout_key_origin_count,
-    settings_layout_key_origin,
-    settings_layout_dropin_path,
+    settings_layout_create,        settings_layout_free,
+    settings_layout_add_hierarchy, settings_layout_add_default_hierarchies,
+    settings_layout_set_suffix,    settings_layout_set_root,
+    context_import_layout,         settings_layout_file_count,
+    settings_layout_file,          settings_layout_file_report,
+    settings_layout_refused_lines, settings_layout_key_origin_count,
+    settings_layout_key_origin,    settings_layout_dropin_path,
     settings_layout_set_mask,
 };
 

@@ -294,8 +294,8 @@ IoHandle openChecked(int directory, std::string const& name, int flags, struct s
 
 }  // namespace
 
-TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parents,
-                                         Purpose purpose, WalkOptions const& options) {
+TargetDirectory TargetDirectory::resolve(std::string const& name, Parents parents, Purpose purpose,
+                                         WalkOptions const& options) {
   if (name.empty())
     refuseFile(SETTINGS_INVALID_FILENAME_ERROR, SETTINGS_PATH_NO_REASON);
   Walk walk(name, parents, purpose, options);

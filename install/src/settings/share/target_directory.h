@@ -51,8 +51,7 @@ class TargetDirectory {
   // and synced into its parent; INVALID_FILENAME_ERROR (311) when that
   // fails, when one would have to be made below a file, or for an empty name.
   static TargetDirectory resolve(std::string const& name, Parents parents,
-                                 Purpose purpose = Purpose::Write,
-                                 WalkOptions const& options = {});
+                                 Purpose purpose = Purpose::Write, WalkOptions const& options = {});
 
   TargetDirectory(TargetDirectory&&) = default;
   TargetDirectory& operator=(TargetDirectory&&) = default;
