@@ -192,12 +192,23 @@ struct Layout::Scan {
     return files().back();
   }
 
+  // Called while an exception is handled: the file gets its report, and the
+  // exception goes on.
+  [[noreturn]] void markRefused(LayoutFile& file) {
+    file.fate = SETTINGS_LAYOUT_REFUSED;
+    try {
+      throw;
+    } catch (FileError const& error) {
+      file.report = error.report;
+      throw;
+    }
+  }
+
   // A folder that cannot be opened or listed is where the import failed.
   [[noreturn]] void failAtFolder(std::string const& folder, int hierarchy) {
     LayoutFile& file = add(folder, "", hierarchy, false);
     file.path = layout.shown(folder);
-    file.fate = SETTINGS_LAYOUT_REFUSED;
-    throw;
+    markRefused(file);
   }
 
   void candidate(int folder, std::string const& path, std::string const& name, int hierarchy,
@@ -280,15 +291,6 @@ struct Layout::Scan {
     file.fate = file.text.size == 0 ? SETTINGS_LAYOUT_MASK : SETTINGS_LAYOUT_APPLIED;
   }
 
-  void markRefused(LayoutFile& file) {
-    file.fate = SETTINGS_LAYOUT_REFUSED;
-    try {
-      throw;
-    } catch (FileError const& error) {
-      file.report = error.report;
-      throw;
-    }
-  }
 
   // Within one name, the highest hierarchy's file that is there decides.
   void decide(std::size_t first, std::size_t end) {
