@@ -80,7 +80,7 @@ for name in "${steps[@]}"; do
   esac
 done
 for name in "${steps[@]}"; do
-  grep -E '^(ERROR|FATAL|WARNING: Reviewing|Passed:|Failed:|[0-9]+ passed)|^PLAY RECAP|: ok=' \
+  grep -E '^(ERROR|FATAL)|out of [0-9]+|passed in|^testhost +: ok=|violation|Passed|Failed' \
     "$work/$name.out" | grep -v 'locale' | sed "s/^/$name: /" || true
 done
 ((${#failures[@]} == 0)) || { echo "FAILED: ${failures[*]}" >&2; exit 1; }
