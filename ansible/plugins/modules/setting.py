@@ -1,4 +1,7 @@
 # -*- coding: utf-8 -*-
+# Copyright: (c) Tamo settings maintainers
+# MIT License (see LICENSE in the project's root)
+#
 # Sets, removes and checks keys of tamo settings files by running the managed
 # host's own tamo-settings: one implementation of every edit, the writers'
 # lock, the read-back check and the safe replacement, whoever asks for them.
@@ -95,7 +98,7 @@ notes:
 requirements:
   - C(tamo-settings) on the managed host (Debian package C(tamo-settings-tools)).
 author:
-  - Tamo settings maintainers
+  - Tamo settings maintainers (!UNKNOWN)
 """
 
 EXAMPLES = r"""
@@ -179,39 +182,26 @@ error:
   description: The tool's own message when it failed.
   returned: on failure of the tool
   type: str
+refused_values:
+  description:
+    - Each value the rules refused, as C(KEY=VALUE) with the reason, which names the values
+      the rules accept. The task's message says the same.
+  returned: when the tool refused values
+  type: list
+  elements: dict
+  sample:
+    - {setting: WEB_TAMO=maybe,
+       message: 'invalid value "maybe" for "WEB_TAMO" (accepted: 1, 0, Enable, Disable, words in any letter case)'}
 """
 
-import json
 import os
 import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_text
 from ansible.module_utils.six import binary_type, integer_types, string_types, text_type
-
-TOOL = "tamo-settings"
-PACKAGE = "tamo-settings-tools"
-
-# What each exit status of the tool means for the administrator.
-EXIT_MEANINGS = {
-    1: "the file has refused lines",
-    64: "the tool refused the command line (an older tamo-settings than this collection needs?)",
-    65: "refused: a value the format or the rules cannot hold, or a file with refused lines; nothing written",
-    66: "the file is missing, unreadable or not a regular file",
-    70: "internal error of tamo-settings; nothing written",
-    73: "the file cannot be created; nothing written",
-    74: "the file cannot be written",
-    75: "locked by another writer for longer than the wait; nothing written",
-    77: "permission denied, or a link or ownership rule refused the path; nothing written",
-}
-
-
-class Failure(Exception):
-    """Ends the task with a message and the fields that explain it."""
-
-    def __init__(self, msg, **fields):
-        super(Failure, self).__init__(msg)
-        self.fields = fields
+from ansible_collections.tamo.settings.plugins.module_utils.tool import (
+    READ_OPTIONS, Failure, read_flags, refused_lines, run_tool, tool_path)
 
 
 def stored_text(key, value):
@@ -248,58 +238,6 @@ def refuse_unused(params, state, names):
     given = [name for name in names if params[name] is not None]
     if given:
         raise Failure("%s: not used with state=%s" % (", ".join(given), state))
-
-
-def tool_path(module):
-    path = module.get_bin_path(TOOL)
-    if path is None:
-        raise Failure(
-            "%s is not installed on this host (not found on PATH): install the package %s" % (TOOL, PACKAGE)
-        )
-    return path
-
-
-def run_tool(module, argv, path):
-    """Runs the tool; returns its JSON answer and exit status, or fails with the file and reason."""
-    rc, out, err = module.run_command(argv, encoding="utf-8", errors="surrogate_or_replace")
-    answer = None
-    try:
-        answer = json.loads(out) if out.strip() else None
-    except ValueError:
-        answer = None
-    if rc in (0, 2) or (rc == 1 and argv[1] == "check" and isinstance(answer, dict) and "files" in answer):
-        if not isinstance(answer, dict):
-            raise Failure("%s: tamo-settings answered without the JSON report" % path, rc=rc, stdout=out, stderr=err)
-        return answer, rc
-    raise tool_failure(path, rc, answer, err, argv)
-
-
-def tool_failure(path, rc, answer, err, argv):
-    """Every failing exit status, as a message that names the file and the reason."""
-    reason = None
-    if isinstance(answer, dict) and answer.get("error"):
-        reason = answer["error"]
-    elif isinstance(answer, dict) and "files" in answer:
-        reason = "; ".join("%s: %s" % (entry.get("file"), entry["error"])
-                           for entry in answer["files"] if entry.get("error")) or None
-    elif err.strip():
-        reason = err.strip().splitlines()[-1]
-        if reason.startswith(TOOL + ": "):
-            reason = reason[len(TOOL) + 2:]
-    meaning = EXIT_MEANINGS.get(rc)
-    if rc < 0:
-        meaning = "tamo-settings was killed by signal %d" % -rc
-    elif meaning is None:
-        meaning = "tamo-settings ended with exit status %d" % rc
-    if not reason:
-        reason = meaning
-    msg = reason if reason.startswith(path) else "%s: %s" % (path, reason)
-    if meaning != reason:
-        msg += " (%s %s exited %d: %s)" % (TOOL, argv[1], rc, meaning)
-    fields = dict(rc=rc, exit_code=rc, error=reason, stderr=err, cmd=argv)
-    if isinstance(answer, dict) and "files" in answer:
-        fields["files"] = answer["files"]
-    return Failure(msg, **fields)
 
 
 def lines_of(text):
@@ -365,14 +303,26 @@ def diff_of(path, before, tool_diff):
     return {"before": before, "after": after, "before_header": path, "after_header": path}
 
 
+def refused_values(module, tool, flags, path, operands):
+    """Why the tool refused values: each refused KEY=VALUE with the values its rules accept."""
+    if any("\n" in operand or "\r" in operand for operand in operands):
+        return []
+    # check reads the operands as a file of their own, one line each, and
+    # names what the rules accept, which set's refusal does not.
+    answer, rc = run_tool(module, [tool, "check", "--json"] + flags + ["-"], path,
+                          data="".join(operand + "\n" for operand in operands))
+    return [dict(setting=operands[line["line"] - 1], message=line["message"])
+            for entry in answer.get("files", []) for line in entry.get("refused", [])
+            if 0 < line["line"] <= len(operands)]
+
+
 def edit(module, tool, params):
     path = params["path"]
     state = params["state"]
-    argv = [tool, "set" if state == "present" else "unset", "--json"]
+    flags = read_flags(params)
+    argv = [tool, "set" if state == "present" else "unset", "--json"] + flags
     if module.check_mode:
         argv.append("--check")
-    if params["installer_rules"]:
-        argv.append("--installer")
     if params["wait"] is not None:
         argv.append("--wait=%d" % params["wait"])
     if state == "present":
@@ -394,7 +344,16 @@ def edit(module, tool, params):
     if state == "present" and not params["create"] and not os.path.exists(path):
         raise Failure("%s: the file does not exist and create is false" % path)
     before = read_text(path) if module._diff else None
-    answer, rc = run_tool(module, argv + ["--", path] + operands, path)
+    try:
+        answer, rc = run_tool(module, argv + ["--", path] + operands, path)
+    except Failure as failure:
+        refused = refused_values(module, tool, flags, path, operands) if state == "present" and \
+            failure.fields.get("rc") == 65 else []
+        if not refused:
+            raise
+        raise Failure("%s: %s" % (path, "; ".join("%s: the value is refused: %s" % (item["setting"], item["message"])
+                                                  for item in refused)),
+                      refused_values=refused, **failure.fields)
     result.update(
         changed=bool(answer.get("changed")),
         keys=answer.get("keys", []),
@@ -406,32 +365,20 @@ def edit(module, tool, params):
 
 
 def check(module, tool, params):
-    path = params["path"]
     refuse_unused(params, "checked", ["settings", "key", "keys", "value"])
-    argv = [tool, "check", "--json"]
-    if params["installer_rules"]:
-        argv.append("--installer")
-    answer, rc = run_tool(module, argv + ["--", path], path)
-    refused = []
-    for entry in answer.get("files", []):
-        if entry.get("error"):
-            raise Failure("%s: %s" % (entry.get("file", path), entry["error"]), files=answer["files"])
-        for line in entry.get("refused", []):
-            refused.append(dict(file=entry.get("file", path), line=line["line"], column=line["column"],
-                                message=line["message"]))
-    return dict(changed=False, path=path, refused=refused, refused_count=len(refused))
+    refused = refused_lines(module, tool, read_flags(params), params["path"])
+    return dict(changed=False, path=params["path"], refused=refused, refused_count=len(refused))
 
 
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            path=dict(type="path", required=True),
+            READ_OPTIONS,
             settings=dict(type="dict"),
             key=dict(type="str", no_log=False),
             keys=dict(type="list", elements="str", no_log=False),
             value=dict(type="raw"),
             state=dict(type="str", default="present", choices=["present", "absent", "checked"]),
-            installer_rules=dict(type="bool", default=False),
             create=dict(type="bool", default=True),
             wait=dict(type="int"),
         ),
