@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -19,6 +20,7 @@ constexpr std::uint64_t kHalfSeed = 4242;
 constexpr std::uint64_t kOtherLargeSeed = 7;
 constexpr std::uint64_t kOtherHalfSeed = 77;
 constexpr std::uint64_t kHugeSeed = 4711;
+constexpr std::uint64_t kLayerSeed = 31;
 constexpr std::size_t kHugeStringSize = std::size_t{10} << 20;
 
 std::string readWholeFile(std::string const& path) {
@@ -52,6 +54,51 @@ std::string makeScratchDirectory() {
     throw std::runtime_error("cannot create a directory like " + pattern);
   }
   return name.data();
+}
+
+// Makes every missing folder of path with mode 0755, whatever the umask.
+void makeFolders(std::string const& path) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string const folder = path.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0755) == 0) {
+      ::chmod(folder.c_str(), 0755);
+    } else if (errno != EEXIST) {
+      throw std::runtime_error("cannot create " + folder);
+    }
+    if (slash == std::string::npos)
+      return;
+  }
+}
+
+// A file of the layout: not writable by group or others, or the import
+// refuses it.
+void writeLayoutFile(std::string const& path, std::string const& contents) {
+  writeWholeFile(path, contents);
+  if (::chmod(path.c_str(), 0644) != 0)
+    throw std::runtime_error("cannot change the mode of " + path);
+}
+
+void writeLayout(BenchFiles& files) {
+  std::string const root = files.directory + "/layout";
+  std::string const econfRoot = files.directory + "/econf";
+  std::string const dropInFolder = std::string("/") + kLayoutMainName + ".d";
+  files.layoutRoot = root;
+  files.econfVendorFolder = root + kLayoutHierarchies[0];
+  files.econfAdminFolder = econfRoot + kLayoutHierarchies[2];
+  for (char const* hierarchy : kLayoutHierarchies)
+    makeFolders(root + hierarchy + dropInFolder);
+  makeFolders(files.econfAdminFolder + dropInFolder);
+  writeLayoutFile(files.econfVendorFolder + "/" + kLayoutMainName, files.layered.mainText);
+  for (LayeredSettings::DropIn const& dropIn : files.layered.dropIns) {
+    std::string const path =
+        root + kLayoutHierarchies[dropIn.hierarchy] + dropInFolder + "/" + dropIn.name;
+    writeLayoutFile(path, dropIn.text);
+    if (dropIn.hierarchy == 0)
+      continue;
+    std::string const link = files.econfAdminFolder + dropInFolder + "/" + dropIn.name;
+    if (::link(path.c_str(), link.c_str()) != 0)
+      throw std::runtime_error("cannot link " + link);
+  }
 }
 
 int removeEntry(char const* path, struct stat const*, int, struct FTW*) {
@@ -91,6 +138,8 @@ class Scratch {
     files.saveSmall = path("save/small.ini");
     files.flowSystem = write("flow/system.cfg", files.largeText.text);
     files.flowInput = write("flow/install.properties", install);
+    files.layered = makeLayeredSettings(files.largeText.text, kLayerSeed);
+    writeLayout(files);
   }
   ~Scratch() { ::nftw(files.directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
   Scratch(Scratch const&) = delete;

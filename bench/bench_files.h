@@ -3,11 +3,17 @@
 #ifndef TAMO_BENCH_BENCH_FILES_H
 #define TAMO_BENCH_BENCH_FILES_H
 
+#include <array>
 #include <string>
 
 #include "inputs.h"
 
 namespace tamo_bench {
+
+// The layered read's main file and hierarchies, lowest first, under the
+// folder that stands in for "/"; drop-ins lie in HIERARCHY/app.conf.d.
+constexpr char const* kLayoutMainName = "app.conf";
+constexpr std::array<char const*, 3> kLayoutHierarchies = {"/usr/lib/app", "/run/app", "/etc/app"};
 
 struct BenchFiles {
   std::string directory;  // under $TMPDIR, else /tmp
@@ -25,6 +31,15 @@ struct BenchFiles {
   std::string exportLarge, exportHalf, exportSmall, saveLarge, saveSmall;
   // The installer's two files; the system file is rewritten by its flow.
   std::string flowSystem, flowInput;
+  // The layered settings: the large text as the vendor's main file and the
+  // drop-ins, in the hierarchies under layoutRoot (files 0644, folders 0755,
+  // as the layout's ownership rule wants them).
+  LayeredSettings layered;
+  std::string layoutRoot;
+  // libeconf reads two folders, a vendor's and an administrator's: the
+  // vendor hierarchy itself, and a folder beside the root whose drop-in
+  // folder holds hard links to the runtime's and administrator's drop-ins.
+  std::string econfVendorFolder, econfAdminFolder;
 };
 
 // Made and written on first use; throws std::runtime_error when a file

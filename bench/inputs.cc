@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace tamo_bench {
@@ -130,6 +132,56 @@ class TextWriter {
   SettingsText result;
 };
 
+// The layered settings' shape: how many keys of each kind every drop-in
+// sets, how many keys several of them share, and how many of the drop-ins
+// (the lowest names) lie in the vendor's hierarchy; the others alternate
+// between the runtime and the administrator's.
+constexpr std::size_t kOverridesPerDropIn = 12;
+constexpr std::size_t kNewKeysPerDropIn = 20;
+constexpr std::size_t kSharedKeys = 8;
+constexpr std::size_t kSharedPerDropIn = 4;
+constexpr int kVendorDropIns = 6;
+constexpr std::array<char const*, 3> kHierarchyWords = {"vendor", "runtime", "local"};
+
+std::string_view trimmed(std::string_view text) {
+  std::size_t const first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos)
+    return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The key lines of a generated text as key and value, in text order.
+std::vector<std::pair<std::string, std::string>> assignmentsOf(std::string const& text) {
+  std::vector<std::pair<std::string, std::string>> assignments;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    std::size_t const end = rest.find('\n');
+    std::string_view const line = trimmed(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    std::size_t const equals = line.find('=');
+    if (line.empty() || line.front() == '#' || equals == std::string_view::npos)
+      continue;
+    assignments.emplace_back(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)));
+  }
+  return assignments;
+}
+
+std::string assignment(std::string const& key, std::string const& value) {
+  return key + " = " + value + "\n";
+}
+
+std::string sharedKey(std::size_t index) {
+  char key[32];
+  std::snprintf(key, sizeof key, "LAYER_SHARED_%02zu", index);
+  return key;
+}
+
+std::string newKey(int number, std::size_t index) {
+  char key[32];
+  std::snprintf(key, sizeof key, "DROPIN_%02d_KEY_%02zu", number, index);
+  return key;
+}
+
 }  // namespace
 
 SettingsText makeSettingsText(std::size_t size, std::uint64_t seed) {
@@ -143,6 +195,57 @@ std::string makeInstallText() {
          "WEB_ANALYTICS=Disable\n"
          "web_tamo=1\n"
          "WEB_TAMO_SECURITY_LEVEL=vh\n";
+}
+
+LayeredSettings makeLayeredSettings(std::string mainText, std::uint64_t seed) {
+  LayeredSettings result;
+  result.mainText = std::move(mainText);
+  std::vector<std::pair<std::string, std::string>> const mainKeys = assignmentsOf(result.mainText);
+  if (mainKeys.size() < kLayerDropIns * kOverridesPerDropIn)
+    throw std::invalid_argument("main text too small for the drop-ins");
+  Random random(seed);
+  // Each drop-in overrides main keys of its own, drawn without repetition.
+  std::vector<std::uint32_t> const overridden = shuffledNumbers(mainKeys.size(), random);
+  std::size_t overridesUsed = 0;
+  for (int i = 0; i < kLayerDropIns; ++i) {
+    int const number = 10 + 4 * i;
+    int const hierarchy = i < kVendorDropIns ? 0 : 1 + i % 2;
+    std::vector<std::string> lines;
+    for (std::size_t k = 0; k < kOverridesPerDropIn; ++k) {
+      std::string const& key = mainKeys[overridden[overridesUsed++]].first;
+      lines.push_back(
+          assignment(key, "override " + std::to_string(k) + " by " + std::to_string(number)));
+    }
+    for (std::size_t k = 0; k < kSharedPerDropIn; ++k) {
+      lines.push_back(assignment(sharedKey((static_cast<std::size_t>(i) + 2 * k) % kSharedKeys),
+                                 "shared, set by " + std::to_string(number)));
+    }
+    for (std::size_t k = 0; k < kNewKeysPerDropIn; ++k) {
+      lines.push_back(assignment(
+          newKey(number, k), "new value " + std::to_string(k) + " of " + std::to_string(number)));
+    }
+    for (std::size_t k = lines.size(); k > 1; --k)
+      std::swap(lines[k - 1], lines[random.below(static_cast<std::uint32_t>(k))]);
+    char name[48];
+    std::snprintf(name, sizeof name, "%02d-%s.conf", number, kHierarchyWords[hierarchy]);
+    std::string text = "# " + std::string(name) + ": drop-in settings\n";
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      text += lines[k];
+      if (k == lines.size() / 2)
+        text += "\n";
+    }
+    result.dropIns.push_back({hierarchy, name, std::move(text)});
+  }
+  std::map<std::string, std::string> effective(mainKeys.begin(), mainKeys.end());
+  std::map<std::string, std::string> fromDropIns;
+  for (LayeredSettings::DropIn const& dropIn : result.dropIns) {
+    for (auto const& keyAndValue : assignmentsOf(dropIn.text))
+      fromDropIns[keyAndValue.first] = effective[keyAndValue.first] = keyAndValue.second;
+  }
+  result.effective.assign(effective.begin(), effective.end());
+  for (auto const& keyAndValue : fromDropIns)
+    result.dropInKeys.push_back(keyAndValue.first);
+  return result;
 }
 
 char const* groupName() {

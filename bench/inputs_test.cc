@@ -96,6 +96,30 @@ TEST_F(LargeSettingsText, CarriesTheInstallerKeysInOtherCase) {
   }
 }
 
+TEST_F(LargeSettingsText, LayersDropInsWithVendorNamesLowestAndMainKeysOverridden) {
+  LayeredSettings const layered = makeLayeredSettings(generated->text, 31);
+  ASSERT_EQ(layered.dropIns.size(), static_cast<std::size_t>(kLayerDropIns));
+  std::set<std::string> mainKeys;
+  for (std::string const& line : linesOf(generated->text)) {
+    if (!isBlank(line) && line[0] != '#')
+      mainKeys.insert(keyOf(line));
+  }
+  std::size_t overrides = 0;
+  for (std::size_t i = 0; i < layered.dropIns.size(); ++i) {
+    LayeredSettings::DropIn const& dropIn = layered.dropIns[i];
+    if (i > 0) {
+      EXPECT_LT(layered.dropIns[i - 1].name, dropIn.name);
+      EXPECT_LE(layered.dropIns[i - 1].hierarchy == 0 ? 0 : 1, dropIn.hierarchy == 0 ? 0 : 1);
+    }
+    for (std::string const& line : linesOf(dropIn.text)) {
+      if (!isBlank(line) && line[0] != '#')
+        overrides += mainKeys.count(keyOf(line));
+    }
+  }
+  EXPECT_GT(overrides, 0u);
+  EXPECT_EQ(layered.effective.size() - mainKeys.size(), layered.dropInKeys.size() - overrides);
+}
+
 TEST(InstallText, HoldsTheFourInstallerKeysOnFourLines) {
   std::vector<std::string> keys;
   for (std::string const& line : linesOf(makeInstallText()))

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <ini.h>
+#include <libeconf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -59,7 +61,68 @@ class Descriptor {
   int fd;
 };
 
+// One libeconf read, freed with the object.
+class EconfFile {
+ public:
+  EconfFile(char const* vendorFolder, char const* adminFolder) {
+    // Blanks among the delimiters turn off libeconf's continuation lines,
+    // which would join a line of spaces to the value before it; this
+    // library's format has none.
+    econf_err const error =
+        econf_readDirs(&file, vendorFolder, adminFolder, "app", "conf", " \t=", "#");
+    if (error != ECONF_SUCCESS)
+      throw std::runtime_error(std::string("econf_readDirs: ") + econf_errString(error));
+  }
+  ~EconfFile() { econf_freeFile(file); }
+  EconfFile(EconfFile const&) = delete;
+  EconfFile& operator=(EconfFile const&) = delete;
+
+  econf_file* get() const { return file; }
+
+ private:
+  econf_file* file = nullptr;
+};
+
 }  // namespace
+
+void econfRead(char const* vendorFolder, char const* adminFolder) {
+  EconfFile const file(vendorFolder, adminFolder);
+}
+
+std::size_t econfReadAndLookUp(char const* vendorFolder, char const* adminFolder,
+                               std::vector<std::string> const& keys) {
+  EconfFile const file(vendorFolder, adminFolder);
+  std::size_t found = 0;
+  for (std::string const& key : keys) {
+    char* value = nullptr;
+    if (econf_getStringValue(file.get(), nullptr, key.c_str(), &value) == ECONF_SUCCESS &&
+        value != nullptr)
+      ++found;
+    std::free(value);
+  }
+  return found;
+}
+
+EconfEntries econfEntries(char const* vendorFolder, char const* adminFolder,
+                          std::vector<std::string> const& valuesOf) {
+  EconfFile const file(vendorFolder, adminFolder);
+  std::size_t count = 0;
+  char** keys = nullptr;
+  econf_err const error = econf_getKeys(file.get(), nullptr, &count, &keys);
+  if (error != ECONF_SUCCESS)
+    throw std::runtime_error(std::string("econf_getKeys: ") + econf_errString(error));
+  EconfEntries entries;
+  entries.keys.assign(keys, keys + count);
+  econf_freeArray(keys);
+  for (std::string const& key : valuesOf) {
+    char* value = nullptr;
+    if (econf_getStringValue(file.get(), nullptr, key.c_str(), &value) == ECONF_SUCCESS &&
+        value != nullptr)
+      entries.values.emplace_back(key, value);
+    std::free(value);
+  }
+  return entries;
+}
 
 std::size_t inihLoad(char const* path) {
   StringMap entries;

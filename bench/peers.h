@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 typedef struct _GKeyFile GKeyFile;
 
@@ -39,6 +41,26 @@ class LoadedKeyFile {
  private:
   GKeyFile* keyFile;
 };
+
+// libeconf: the layered read of project "app" (main file app.conf, drop-ins
+// app.conf.d/*.conf) from a vendor folder and an administrator's folder, the
+// two hierarchies it knows. Throws std::runtime_error on failure.
+void econfRead(char const* vendorFolder, char const* adminFolder);
+
+// The same read, then every key in keys looked up with econf_getStringValue
+// (each string freed). Returns how many were found.
+std::size_t econfReadAndLookUp(char const* vendorFolder, char const* adminFolder,
+                               std::vector<std::string> const& keys);
+
+// The same read: every key it gives (in its order) and the values of the
+// keys asked for that it has, for checking that the peers read the same
+// configuration. Throws std::runtime_error on failure.
+struct EconfEntries {
+  std::vector<std::string> keys;
+  std::vector<std::pair<std::string, std::string>> values;
+};
+EconfEntries econfEntries(char const* vendorFolder, char const* adminFolder,
+                          std::vector<std::string> const& valuesOf);
 
 // Reads the whole file and splits it into lines with memchr. Returns the
 // number of lines; throws std::runtime_error when the file cannot be read.

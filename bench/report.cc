@@ -15,7 +15,7 @@ struct Comparison {
   char const* floor;
 };
 
-constexpr std::array<Comparison, 15> kComparisons = {{
+constexpr std::array<Comparison, 17> kComparisons = {{
     {"import/large", "inih/large", "gkeyfile_load_only/large", nullptr, "floor/large"},
     {"import/large/installer", "inih/large", "gkeyfile_load_only/large", nullptr, "floor/large"},
     {"import/large/read", "inih/large", "gkeyfile_load/large", nullptr, "floor/large"},
@@ -31,9 +31,11 @@ constexpr std::array<Comparison, 15> kComparisons = {{
     {"export/half", nullptr, nullptr, nullptr, nullptr},
     {"export/small", nullptr, nullptr, "gkeyfile_save/small", nullptr},
     {"installer_flow", nullptr, nullptr, nullptr, nullptr},
+    {"layout/ours", nullptr, nullptr, nullptr, nullptr},
+    {"layout/ours/import_only", nullptr, nullptr, nullptr, nullptr},
 }};
 
-constexpr std::array<char const*, 14> kPeerCases = {"inih/large",
+constexpr std::array<char const*, 16> kPeerCases = {"inih/large",
                                                     "inih/half",
                                                     "inih/small",
                                                     "gkeyfile_load/large",
@@ -46,7 +48,9 @@ constexpr std::array<char const*, 14> kPeerCases = {"inih/large",
                                                     "gkeyfile_save/small",
                                                     "floor/large",
                                                     "floor/half",
-                                                    "floor/small"};
+                                                    "floor/small",
+                                                    "layout/libeconf",
+                                                    "layout/libeconf/read_only"};
 
 // A target: measured / reference must not exceed limit (reference null: the
 // measured value itself, in seconds).
@@ -58,7 +62,7 @@ struct Target {
 };
 
 // "GKeyFile load" is its load alone; "load and read" also reads every value.
-constexpr std::array<Target, 12> kTargets = {{
+constexpr std::array<Target, 14> kTargets = {{
     {"large import at most 0.6 x GKeyFile load", "import/large", "gkeyfile_load_only/large", 0.6},
     {"large file in key order at most 0.35 x GKeyFile load (of the large file)", "import/sorted",
      "gkeyfile_load_only/large", 0.35},
@@ -75,6 +79,10 @@ constexpr std::array<Target, 12> kTargets = {{
     {"large import no slower than inih", "import/large", "inih/large", 1.0},
     {"the doubling of GKeyFile's load, for comparison", "gkeyfile_load/large", "gkeyfile_load/half",
      2.1},
+    {"layered read and every key looked up at most 1.5 x the large import", "layout/ours",
+     "import/large", 1.5},
+    {"layered read and every key looked up below libeconf's layered read alone", "layout/ours",
+     "layout/libeconf/read_only", 1.0},
 }};
 
 double const* find(Medians const& medians, char const* name) {

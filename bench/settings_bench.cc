@@ -1,12 +1,15 @@
 // Import, export and the installer's flow of this library against inih,
-// GKeyFile and the floor of reading and splitting lines; then peak memory and
-// a summary of ratios and targets. Run without arguments for five
-// repetitions per case; Google Benchmark's flags work as usual.
+// GKeyFile and the floor of reading and splitting lines, and its layered read
+// against libeconf's; then peak memory and a summary of ratios and targets.
+// Run without arguments for five repetitions per case; Google Benchmark's
+// flags work as usual.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -127,6 +130,91 @@ void floorCase(benchmark::State& state, std::string const& path) {
   });
 }
 
+// Every key of the layered settings' result, as a program that knows its
+// keys would look them up.
+std::vector<std::string> const& layeredKeys() {
+  static std::vector<std::string> const keys = [] {
+    std::vector<std::string> names;
+    for (auto const& keyAndValue : benchFiles().layered.effective)
+      names.push_back(keyAndValue.first);
+    return names;
+  }();
+  return keys;
+}
+
+std::vector<std::string> layoutHierarchies() {
+  return {kLayoutHierarchies.begin(), kLayoutHierarchies.end()};
+}
+
+// The layout is built once, outside the timed loop, as a program builds it
+// once and imports; each import drops what the previous one recorded.
+void layoutCase(benchmark::State& state, bool lookUp) {
+  BenchFiles const& files = benchFiles();
+  guarded(state, [&] {
+    Layout layout(kLayoutMainName, files.layoutRoot, layoutHierarchies());
+    for (auto _ : state) {
+      if (lookUp) {
+        benchmark::DoNotOptimize(importLayoutAndLookUp(layout, layeredKeys()));
+      } else {
+        importLayoutIntoNewContext(layout);
+      }
+    }
+  });
+}
+
+void econfCase(benchmark::State& state, bool lookUp) {
+  BenchFiles const& files = benchFiles();
+  char const* vendor = files.econfVendorFolder.c_str();
+  char const* admin = files.econfAdminFolder.c_str();
+  guarded(state, [&] {
+    for (auto _ : state) {
+      if (lookUp) {
+        benchmark::DoNotOptimize(econfReadAndLookUp(vendor, admin, layeredKeys()));
+      } else {
+        econfRead(vendor, admin);
+      }
+    }
+  });
+}
+
+// Both readers must give the generator's result, or the two cases would not
+// measure the same work: this library exactly (else the run stops), libeconf
+// as far as it gets there (printed). libeconf looks a key up by walking its
+// entries, so only the keys that drop-ins set, where the two readers' orders
+// of applying files could differ, have their values compared; looking all
+// up would take seconds at every start.
+void checkLayeredReads(BenchFiles const& files) {
+  LayeredSettings const& layered = files.layered;
+  auto const& expected = layered.effective;
+  Layout layout(kLayoutMainName, files.layoutRoot, layoutHierarchies());
+  Context context;
+  layout.importInto(context);
+  std::size_t ourDifferences = context.keyCount() != expected.size() ? 1 : 0;
+  for (auto const& keyAndValue : expected) {
+    char const* value = nullptr;
+    if (api().context_get_utf8_value(context.get(), keyAndValue.first.c_str(), &value) != 0 ||
+        value == nullptr || keyAndValue.second != value)
+      ++ourDifferences;
+  }
+  if (ourDifferences != 0) {
+    throw std::runtime_error("the layered read differs from the generated settings in " +
+                             std::to_string(ourDifferences) + " keys");
+  }
+  EconfEntries econf = econfEntries(files.econfVendorFolder.c_str(), files.econfAdminFolder.c_str(),
+                                    layered.dropInKeys);
+  std::sort(econf.keys.begin(), econf.keys.end());
+  bool const sameKeys =
+      std::equal(econf.keys.begin(), econf.keys.end(), layeredKeys().begin(), layeredKeys().end());
+  std::size_t sameValues = 0;
+  for (auto const& keyAndValue : econf.values)
+    sameValues += std::binary_search(expected.begin(), expected.end(), keyAndValue) ? 1 : 0;
+  std::printf(
+      "layered: %zu bytes of main file and %zu drop-ins, %zu keys in the result; libeconf: %zu "
+      "keys, %s; of the %zu keys drop-ins set, %zu with the same value\n",
+      layered.mainText.size(), layered.dropIns.size(), expected.size(), econf.keys.size(),
+      sameKeys ? "the same" : "NOT the same", layered.dropInKeys.size(), sameValues);
+}
+
 template <typename Case, typename... Args>
 void add(char const* name, benchmark::TimeUnit unit, Case function, Args const&... args) {
   benchmark::RegisterBenchmark(name, function, args...)->Unit(unit)->UseRealTime();
@@ -164,6 +252,10 @@ void registerCases(BenchFiles const& f) {
   add("floor/large", ms, floorCase, f.large);
   add("floor/half", ms, floorCase, f.half);
   add("floor/small", us, floorCase, f.small);
+  add("layout/ours", ms, layoutCase, true);
+  add("layout/ours/import_only", ms, layoutCase, false);
+  add("layout/libeconf", ms, econfCase, true);
+  add("layout/libeconf/read_only", ms, econfCase, false);
 }
 
 // Five interleaved repetitions reported as aggregates, unless the command
@@ -198,6 +290,7 @@ int runBenchmarks(int argc, char** argv) {
   std::printf("inputs: %zu bytes, %zu keys, %zu comment and %zu blank lines; %zu bytes, %zu keys\n",
               files.largeText.text.size(), files.largeText.keyLines, files.largeText.commentLines,
               files.largeText.blankLines, files.halfText.text.size(), files.halfText.keyLines);
+  checkLayeredReads(files);
   registerCases(files);
   MedianCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);

@@ -101,8 +101,19 @@ int importAsInstaller(Context& context, char const* path, InstallerRules const* 
 
 }  // namespace
 
+settings_api5_t makeApi5() {
+  settings_api5_t table{};
+  settings_api5_get(&table);
+  return table;
+}
+
 settings_api_t const& api() {
   static settings_api_t const table = makeApi();
+  return table;
+}
+
+settings_api5_t const& api5() {
+  static settings_api5_t const table = makeApi5();
   return table;
 }
 
@@ -166,6 +177,47 @@ std::size_t Context::keyCount() const {
   };
   check(api().context_iterate_keys(context, countKey, &count), "context_iterate_keys");
   return count;
+}
+
+Layout::Layout(char const* mainName, std::string const& root,
+               std::vector<std::string> const& hierarchies) {
+  check(api5().settings_layout_create(mainName, &layout), "settings_layout_create");
+  try {
+    for (std::string const& hierarchy : hierarchies) {
+      check(api5().settings_layout_add_hierarchy(layout, hierarchy.c_str()),
+            "settings_layout_add_hierarchy");
+    }
+    check(api5().settings_layout_set_root(layout, root.c_str()), "settings_layout_set_root");
+  } catch (...) {
+    api5().settings_layout_free(layout);
+    throw;
+  }
+}
+
+Layout::~Layout() {
+  api5().settings_layout_free(layout);
+}
+
+void Layout::importInto(Context& context) {
+  check(api5().context_import_layout(context.get(), layout, nullptr, nullptr, 0, 0),
+        "context_import_layout");
+}
+
+void importLayoutIntoNewContext(Layout& layout) {
+  Context context;
+  layout.importInto(context);
+}
+
+std::size_t importLayoutAndLookUp(Layout& layout, std::vector<std::string> const& keys) {
+  Context context;
+  layout.importInto(context);
+  std::size_t found = 0;
+  for (std::string const& key : keys) {
+    char const* value = nullptr;
+    if (api().context_get_utf8_value(context.get(), key.c_str(), &value) == 0 && value != nullptr)
+      ++found;
+  }
+  return found;
 }
 
 void importIntoNewContext(char const* path, InstallerRules const* rules) {

@@ -7,10 +7,12 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tamo_bench {
 
 settings_api_t const& api();
+settings_api5_t const& api5();
 
 // The installer's validator and key mapper, built from its own tables.
 class InstallerRules {
@@ -54,6 +56,32 @@ class Context {
  private:
   settings_context_t* context;
 };
+
+// A layout of one main file in hierarchies under a root folder, built once
+// and imported as often as wanted.
+class Layout {
+ public:
+  // std::runtime_error when the library refuses a name or folder.
+  Layout(char const* mainName, std::string const& root,
+         std::vector<std::string> const& hierarchies);
+  ~Layout();
+  Layout(Layout const&) = delete;
+  Layout& operator=(Layout const&) = delete;
+
+  // context_import_layout, no validator or key mapper, fail-fast off and
+  // keys without values refused; std::runtime_error for any status but 0.
+  void importInto(Context& context);
+
+ private:
+  settings_layout_t* layout = nullptr;
+};
+
+// A new context imports the layout and is freed.
+void importLayoutIntoNewContext(Layout& layout);
+
+// A new context imports the layout, the value of every key in keys is read
+// with context_get_utf8_value, and it is freed. Returns how many were found.
+std::size_t importLayoutAndLookUp(Layout& layout, std::vector<std::string> const& keys);
 
 // What a program does to read a settings file: a new context imports path
 // and is freed.
