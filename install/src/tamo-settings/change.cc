@@ -113,6 +113,9 @@ void Change::note(std::string const& key) {
 Change startChange(std::string const& name, ReadRules const& rules, Arguments const& arguments) {
   if (name == "-")
     throw ToolError(EXIT_USAGE, "standard input cannot be edited (a file named - is ./-)");
+  if (arguments.has(kFolderToBeMade) && arguments.has("--check"))
+    return Change(std::make_unique<WriterLock>(arguments, name, fileNameOf(name)),
+                  absentFile(name, rules));
   return startChange(name, rules, std::make_unique<WriterLock>(arguments, name, fileNameOf(name)));
 }
 

@@ -40,6 +40,9 @@ struct Change {
 // Takes the writers' lock of name as arguments ask (--wait, --no-lock,
 // --check), then reads name, which must read cleanly (ToolError 65); a
 // missing file is an empty one. Standard input cannot be edited (ToolError 64).
+// The option a layout's preview gives when the drop-in's folder is still
+// to be made: the file is then taken as absent, as the real change finds it.
+constexpr char kFolderToBeMade[] = "--folder-to-be-made";
 Change startChange(std::string const& name, ReadRules const& rules, Arguments const& arguments);
 // The same under a lock the caller took already.
 Change startChange(std::string const& name, ReadRules const& rules,

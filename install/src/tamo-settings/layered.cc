@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "change.h"
 #include "commands.h"
 #include "library.h"
 #include "output.h"
 #include "settings_file.h"
 #include "tool_error.h"
+#include "typed_value.h"
 
 namespace tamo_tool {
 
@@ -226,10 +228,11 @@ std::string whyText(Reading const& reading, Origin const& origin) {
   }
 }
 
-std::string originJson(Reading const& reading, Origin const& origin) {
-  std::string out = "{\"value\":" + jsonValue(origin.value) +
-                    ",\"file\":" + jsonString(reading.path(origin.file)) +
-                    ",\"line\":" + std::to_string(origin.line + 1);
+std::string originJson(Reading const& reading, Origin const& origin, bool typed = false) {
+  std::string out =
+      "{\"value\":" + (typed ? origin.value.value_or("null") : jsonValue(origin.value)) +
+      ",\"file\":" + jsonString(reading.path(origin.file)) +
+      ",\"line\":" + std::to_string(origin.line + 1);
   if (origin.why != SETTINGS_ORIGIN_EFFECTIVE)
     out += ",\"lost\":" + jsonString(whyText(reading, origin));
   return out + "}";
@@ -270,21 +273,31 @@ int runLayeredList(Arguments const& arguments) {
 int runLayeredGet(Arguments const& arguments) {
   requireOperands(arguments, 1, 1,
                   "get --layout=NAME (--project=P | --hierarchies=D:D) KEY [--all]");
+  ValueType const type = valueTypeOf(arguments.value("--type").value_or("text"));
+  bool const typed = type != ValueType::TEXT;
+  if (typed && arguments.has("--all"))
+    usage("get: --type reads the effective value; --all shows every line as written");
   ReadRules const rules(arguments.has("--installer"));
   Reading const reading = readLayout(arguments, rules);
   printRefused(reading);
   std::string const key = rules.storedKey(arguments.operands[0]);
   std::vector<Origin> chain = chainOf(reading, key);
-  if (!arguments.has("--all")) {
-    std::optional<Origin> const origin = effectiveOrigin(reading, key);
-    chain = origin ? std::vector<Origin>{*origin} : std::vector<Origin>{};
+  std::optional<Origin> effective = effectiveOrigin(reading, key);
+  if (effective && typed) {
+    try {
+      effective->value = typedValue(reading.context.get(), key, type, typedByRules(rules, key));
+    } catch (ToolError const& e) {
+      fileError(e.status, place(reading, *effective), printable(key) + ": " + e.what());
+    }
   }
+  if (!arguments.has("--all"))
+    chain = effective ? std::vector<Origin>{*effective} : std::vector<Origin>{};
   bool const json = arguments.has("--json");
   std::string out = json && arguments.has("--all") ? "[" : "";
   for (std::size_t i = 0; i < chain.size(); ++i) {
     Origin const& origin = chain[i];
     if (json) {
-      out += (i ? "," : "") + originJson(reading, origin);
+      out += (i ? "," : "") + originJson(reading, origin, typed);
       continue;
     }
     out += place(reading, origin) + "\t" + origin.value.value_or("");
@@ -295,7 +308,7 @@ int runLayeredGet(Arguments const& arguments) {
   if (json)
     out = arguments.has("--all") ? out + "]\n" : (chain.empty() ? "null\n" : out + "\n");
   printOut(out);
-  return effectiveOrigin(reading, key) ? EXIT_DONE : EXIT_NO;
+  return effective ? EXIT_DONE : EXIT_NO;
 }
 
 int runFiles(Arguments const& arguments) {
@@ -328,33 +341,72 @@ int runLayeredCheck(Arguments const& arguments) {
   requireOperands(arguments, 0, 0, "check --layout=NAME (--project=P | --hierarchies=D:D)");
   ReadRules const rules(arguments.has("--installer"));
   Reading const reading = readLayout(arguments, rules);
+  bool const json = arguments.has("--json");
   std::size_t refused = 0;
-  std::string out;
-  for (int i = 0; i < reading.fileCount(); ++i)
+  std::string text, files;
+  for (int i = 0; i < reading.fileCount(); ++i) {
+    std::string lines;
     for (RefusedIn const& line : refusedIn(reading, i)) {
-      out += printable(reading.path(i)) + ":" + std::to_string(line.line) + ":" +
-             std::to_string(line.column) + ": error: " + line.message + "\n";
+      text += printable(reading.path(i)) + ":" + std::to_string(line.line) + ":" +
+              std::to_string(line.column) + ": error: " + line.message + "\n";
+      lines += std::string(lines.empty() ? "" : ",") + "{\"line\":" + std::to_string(line.line) +
+               ",\"column\":" + std::to_string(line.column) +
+               ",\"message\":" + jsonString(line.message) + "}";
       ++refused;
     }
+    files += std::string(i ? "," : "") + "{\"file\":" + jsonString(reading.path(i)) +
+             ",\"error\":null,\"refused\":[" + lines + "]}";
+  }
   // An administrator's value that a later drop-in of a lower hierarchy beats
   // is the override that silently does nothing.
   int const top = reading.named.hierarchies - 1;
+  std::string warnings;
   for (std::string const& key : keysOf(reading.context.get())) {
-    std::vector<Origin> const chain = chainOf(reading, key);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-      Origin const& origin = chain[i];
+    for (Origin const& origin : chainOf(reading, key)) {
       if (origin.why != SETTINGS_ORIGIN_LATER_FILE || reading.hierarchy(origin.file) != top ||
           reading.hierarchy(origin.by) == top)
         continue;
-      out += printable(place(reading, origin)) + ": warning: " + printable(key) +
-             ": the administrator's value is beaten by " + printable(reading.path(origin.by)) +
-             ", which comes later\n";
+      text += printable(place(reading, origin)) + ": warning: " + printable(key) +
+              ": the administrator's value is beaten by " + printable(reading.path(origin.by)) +
+              ", which comes later\n";
+      warnings += std::string(warnings.empty() ? "" : ",") + "{\"key\":" + jsonString(key) +
+                  ",\"file\":" + jsonString(reading.path(origin.file)) +
+                  ",\"line\":" + std::to_string(origin.line + 1) +
+                  ",\"beaten_by\":" + jsonString(reading.path(origin.by)) + "}";
     }
   }
-  out += std::to_string(refused) + " refused line" + (refused == 1 ? "" : "s") + "\n";
-  printOut(out);
+  if (json)
+    printOut("{\"files\":[" + files + "],\"refused\":" + std::to_string(refused) +
+             ",\"warnings\":[" + warnings + "]}\n");
+  else
+    printOut(text + std::to_string(refused) + " refused line" + (refused == 1 ? "" : "s") + "\n");
   return refused == 0 ? EXIT_DONE : EXIT_NO;
 }
+
+namespace {
+
+// Whether path comes after the drop-in name in the layout's order: only a
+// drop-in of a later name can (the administrator's hierarchy is the
+// highest, and main files come before every drop-in).
+bool comesAfter(std::string const& path, std::string const& dropInFolder, std::string const& name) {
+  std::size_t const slash = path.rfind('/');
+  std::string const folder = path.substr(0, slash);
+  std::string const folderName = folder.substr(folder.rfind('/') + 1);
+  bool const isDropIn = folderName == dropInFolder;
+  return isDropIn && path.substr(slash + 1) > name;
+}
+
+// Whether the drop-in's folder does not exist yet, as the library sees it.
+bool folderToBeMade(std::string const& dropIn) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  settings_file_report_t report{};
+  int const status = api4().settings_file_read(dropIn.c_str(), 0, &text, &size, &report);
+  api4().settings_text_free(text);
+  return status == SETTINGS_OPEN_FILE_ERROR && report.reason == SETTINGS_PATH_MISSING;
+}
+
+}  // namespace
 
 int runLayeredChange(Arguments const& arguments, bool set) {
   std::string const name = arguments.value("--drop-in").value_or("99-local" + suffixOf(arguments));
@@ -375,26 +427,27 @@ int runLayeredChange(Arguments const& arguments, bool set) {
        {"--layout", "--project", "--hierarchies", "--suffix", "--root", "--drop-in"})
     onFile.options.erase(option);
   onFile.operands.insert(onFile.operands.begin(), dropIn);
+  if (preview && folderToBeMade(dropIn))
+    onFile.options[kFolderToBeMade] = "";
   int const changed = set ? runSet(onFile) : runUnset(onFile);
-  if (preview)
-    return changed;
 
+  // What wins now (or, for a preview, still would after the change) is the
+  // drop-in itself, a file before it, or a later drop-in that shadows it.
   ReadRules const rules(arguments.has("--installer"));
   Reading const reading = readLayout(arguments, rules);
+  std::string const folder = *arguments.value("--layout") + ".d";
   int result = changed;
   for (std::size_t i = 1; i < onFile.operands.size(); ++i) {
-    std::string const given = onFile.operands[i];
+    std::string const& given = onFile.operands[i];
     std::string const key = rules.storedKey(set ? given.substr(0, given.find('=')) : given);
     std::optional<Origin> const origin = effectiveOrigin(reading, key);
-    if (!origin)
-      continue;
-    std::string const winner = reading.path(origin->file);
-    bool const later = winner != dropIn && winner.substr(winner.rfind('/') + 1) > name;
-    if (!later && (!set || winner == dropIn))
+    if (!origin || !comesAfter(reading.path(origin->file), folder, name))
       continue;
     std::fprintf(stderr,
-                 "tamo-settings: %s: still set by %s, which comes later; the change is not "
-                 "in effect\n",
+                 preview ? "tamo-settings: %s: still set by %s, which comes later; the change "
+                           "would not be in effect\n"
+                         : "tamo-settings: %s: still set by %s, which comes later; the change "
+                           "is not in effect\n",
                  printable(key).c_str(), printable(place(reading, *origin)).c_str());
     result = EXIT_SHADOWED;
   }

@@ -104,6 +104,12 @@ std::string readStandardInput() {
 
 }  // namespace
 
+LoadedFile absentFile(std::string const& name, ReadRules const& rules) {
+  LoadedFile file{name, fileNameOf(name), std::nullopt, 0, newContext(), Import{0, {}}};
+  file.import = importText(file.context.get(), std::string_view(), rules);
+  return file;
+}
+
 std::string_view LoadedFile::body() const {
   return bytes ? std::string_view(*bytes).substr(signature) : std::string_view();
 }

@@ -43,6 +43,10 @@ struct LoadedFile {
 LoadedFile loadFile(std::string const& name, ReadRules const& rules, bool mustExist,
                     bool stdinAllowed, WriterLock const* lock = nullptr);
 
+// What a file that does not exist reads as, without looking for it: for a
+// preview of a file whose folder is still to be made.
+LoadedFile absentFile(std::string const& name, ReadRules const& rules);
+
 struct RefusalReport {
   int line;    // from 1
   int column;  // from 1

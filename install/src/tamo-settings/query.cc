@@ -51,13 +51,6 @@ void requireUtf8(LoadedFile const& file, std::string const& key, std::string con
                   "\" is not valid UTF-8, cannot be given as JSON");
 }
 
-// The installer's tables give these keys their types; their texts ("Enable")
-// are the tables' forms, not the untyped readers'.
-bool typedByRules(ReadRules const& rules, std::string const& key) {
-  return rules.installer() && (key == KEY_AUTO_UPDATE || key == KEY_WEB_ANALYTICS ||
-                               key == KEY_WEB_TAMO || key == KEY_SECURITY_LEVEL);
-}
-
 struct CheckedFile {
   std::string name;
   std::string error;  // empty when read
@@ -106,6 +99,13 @@ std::string checkAsText(std::vector<CheckedFile> const& files, std::size_t refus
 }
 
 }  // namespace
+
+// The installer's tables give these keys their types; their texts ("Enable")
+// are the tables' forms, not the untyped readers'.
+bool typedByRules(ReadRules const& rules, std::string const& key) {
+  return rules.installer() && (key == KEY_AUTO_UPDATE || key == KEY_WEB_ANALYTICS ||
+                               key == KEY_WEB_TAMO || key == KEY_SECURITY_LEVEL);
+}
 
 int runCheck(Arguments const& arguments) {
   requireOperands(arguments, 1, static_cast<std::size_t>(-1),
