@@ -19,6 +19,7 @@ PACKAGE = "tamo-settings-tools"
 # What each exit status of the tool means for the administrator.
 EXIT_MEANINGS = {
     1: "the file has refused lines",
+    3: "the change was made, but a later file of the layout still gives the key its value",
     64: "the tool refused the command line (an older tamo-settings than this collection needs?)",
     65: "refused: a value the format or the rules cannot hold, or a file with refused lines; nothing written",
     66: "the file is missing, unreadable or not a regular file",
@@ -32,8 +33,25 @@ EXIT_MEANINGS = {
 # The options by which a module chooses how the tool reads a file; every
 # module takes them, so a new way of reading arrives in one place.
 READ_OPTIONS = dict(
-    path=dict(type="path", required=True),
+    path=dict(type="path"),
+    layout=dict(
+        type="dict",
+        options=dict(
+            name=dict(type="str", required=True),
+            project=dict(type="str"),
+            hierarchies=dict(type="list", elements="path"),
+            suffix=dict(type="str"),
+            root=dict(type="path"),
+        ),
+        mutually_exclusive=[["project", "hierarchies"]],
+        required_one_of=[["project", "hierarchies"]],
+    ),
     installer_rules=dict(type="bool", default=False),
+)
+# A module reads either one file or one layout.
+READ_CONSTRAINTS = dict(
+    required_one_of=[["path", "layout"]],
+    mutually_exclusive=[["path", "layout"]],
 )
 
 
@@ -46,8 +64,30 @@ class Failure(Exception):
 
 
 def read_flags(params):
-    """The tool's options for the rules a file is read and written by."""
-    return ["--installer"] if params.get("installer_rules") else []
+    """The tool's options for the rules a file is read and written by, and for a layout."""
+    flags = ["--installer"] if params.get("installer_rules") else []
+    layout = params.get("layout")
+    if layout:
+        flags.append("--layout=" + layout["name"])
+        if layout.get("project"):
+            flags.append("--project=" + layout["project"])
+        if layout.get("hierarchies"):
+            flags.append("--hierarchies=" + ":".join(layout["hierarchies"]))
+        for name in ("suffix", "root"):
+            if layout.get(name):
+                flags.append("--%s=%s" % (name, layout[name]))
+    return flags
+
+
+def file_operands(params):
+    """The FILE operand of the tool: none for a layout, which its options name."""
+    return [] if params.get("layout") else [params["path"]]
+
+
+def target_of(params):
+    """What messages name: the file, or the layout's main name."""
+    layout = params.get("layout")
+    return "layout %s" % layout["name"] if layout else params["path"]
 
 
 def tool_path(module):
@@ -108,14 +148,18 @@ def tool_failure(path, rc, answer, err, argv):
     if meaning != reason:
         msg += " (%s %s exited %d: %s)" % (TOOL, argv[1], rc, meaning)
     fields = dict(rc=rc, exit_code=rc, error=reason, stderr=err, cmd=argv)
+    # A change a later file shadows was still made: the task says so.
+    if rc == 3 and isinstance(answer, dict):
+        fields.update(changed=bool(answer.get("changed")), keys=answer.get("keys", []), shadowed=True)
     if isinstance(answer, dict) and "files" in answer:
         fields["files"] = answer["files"]
     return Failure(msg, **fields)
 
 
-def refused_lines(module, tool, flags, path):
-    """The refused lines of a file as data; fails only when the file cannot be read."""
-    answer, rc = run_tool(module, [tool, "check", "--json"] + flags + ["--", path], path)
+def refused_lines(module, tool, flags, path, operands=None):
+    """The refused lines of a file (or layout) as data; fails only when it cannot be read."""
+    operands = [path] if operands is None else operands
+    answer, rc = run_tool(module, [tool, "check", "--json"] + flags + ["--"] + operands, path)
     refused = []
     for entry in answer.get("files", []):
         if entry.get("error"):

@@ -30,8 +30,43 @@ options:
   path:
     description:
       - The settings file. A symbolic link is followed and stays a link.
+      - One of I(path) and I(layout) is required.
     type: path
-    required: true
+  layout:
+    description:
+      - A layout in place of I(path) - one settings file spread over hierarchies of folders
+        (vendor defaults, runtime overrides, the administrator's files), each with drop-ins
+        in C(NAME.d/), read as one. Changes go to one drop-in of the administrator's (highest)
+        hierarchy, I(drop_in).
+      - The task fails when a later file of the layout still gives a changed key its value,
+        so that a play never believes in a change that does not take effect; in check mode
+        when it would. The drop-in is changed all the same (not in check mode), and the
+        result says so.
+      - C(man 1 tamo-settings) gives every rule of a layout.
+    type: dict
+    suboptions:
+      name:
+        description: The main file's name, such as C(app.conf).
+        type: str
+        required: true
+      project:
+        description: The hierarchies C(/usr/lib/PROJECT), C(/run/PROJECT) and C(/etc/PROJECT).
+        type: str
+      hierarchies:
+        description: The hierarchies' folders, lowest first, in place of I(project).
+        type: list
+        elements: path
+      suffix:
+        description: The drop-ins' suffix; by default the main name's, such as C(.conf).
+        type: str
+      root:
+        description: A folder that stands in for C(/), such as an image being prepared.
+        type: path
+  drop_in:
+    description:
+      - With I(layout), the name of the administrator's drop-in to change; the tool's
+        default is C(99-local) and the suffix.
+    type: str
   settings:
     description:
       - A mapping of key to value, given to the file in one transaction.
@@ -117,6 +152,15 @@ EXAMPLES = r"""
     value: 3128
     wait: 30
 
+- name: Override a vendor default in the administrator's drop-in of a layout
+  tamo.settings.setting:
+    layout:
+      name: app.conf
+      project: app
+    drop_in: 60-site.conf
+    key: log_level
+    value: debug
+
 - name: Remove keys no longer used
   tamo.settings.setting:
     path: /etc/Vardel/Tamo/tamo.settings.cfg
@@ -142,10 +186,14 @@ changed:
   returned: always
   type: bool
 path:
-  description: The settings file.
+  description: The settings file, or C(layout NAME) for a layout.
   returned: always
   type: str
   sample: /etc/Vardel/Tamo/tamo.settings.cfg
+shadowed:
+  description: True when the task failed because a later file of the layout still wins.
+  returned: on that failure
+  type: bool
 keys:
   description:
     - Each key named, as the rules store it, with what happened to it.
@@ -201,7 +249,8 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_text
 from ansible.module_utils.six import binary_type, integer_types, string_types, text_type
 from ansible_collections.tamo.settings.plugins.module_utils.tool import (
-    READ_OPTIONS, Failure, read_flags, refused_lines, run_tool, tool_path)
+    READ_CONSTRAINTS, READ_OPTIONS, Failure, file_operands, read_flags, refused_lines, run_tool, target_of,
+    tool_path)
 
 
 def stored_text(key, value):
@@ -317,7 +366,7 @@ def refused_values(module, tool, flags, path, operands):
 
 
 def edit(module, tool, params):
-    path = params["path"]
+    path = target_of(params)
     state = params["state"]
     flags = read_flags(params)
     argv = [tool, "set" if state == "present" else "unset", "--json"] + flags
@@ -325,6 +374,10 @@ def edit(module, tool, params):
         argv.append("--check")
     if params["wait"] is not None:
         argv.append("--wait=%d" % params["wait"])
+    if params["drop_in"] is not None:
+        if not params["layout"]:
+            raise Failure("drop_in: only with layout")
+        argv.append("--drop-in=" + params["drop_in"])
     if state == "present":
         refuse_unused(params, state, ["keys"])
         if params["key"] is None and params["settings"] is None:
@@ -341,11 +394,16 @@ def edit(module, tool, params):
     result = dict(changed=False, path=path, keys=[], written=False)
     if not operands:
         return result
-    if state == "present" and not params["create"] and not os.path.exists(path):
+    if state == "present" and not params["create"] and not params["layout"] and not os.path.exists(path):
         raise Failure("%s: the file does not exist and create is false" % path)
-    before = read_text(path) if module._diff else None
+    # A layout's drop-in is found by the tool: its own diff is shown.
+    before = None
+    if module._diff and not params["layout"]:
+        # A file still to be made is empty before the change.
+        before = read_text(path) if os.path.exists(path) else ""
+
     try:
-        answer, rc = run_tool(module, argv + ["--", path] + operands, path)
+        answer, rc = run_tool(module, argv + ["--"] + file_operands(params) + operands, path)
     except Failure as failure:
         refused = refused_values(module, tool, flags, path, operands) if state == "present" and \
             failure.fields.get("rc") == 65 else []
@@ -365,9 +423,9 @@ def edit(module, tool, params):
 
 
 def check(module, tool, params):
-    refuse_unused(params, "checked", ["settings", "key", "keys", "value"])
-    refused = refused_lines(module, tool, read_flags(params), params["path"])
-    return dict(changed=False, path=params["path"], refused=refused, refused_count=len(refused))
+    refuse_unused(params, "checked", ["settings", "key", "keys", "value", "drop_in"])
+    refused = refused_lines(module, tool, read_flags(params), target_of(params), file_operands(params))
+    return dict(changed=False, path=target_of(params), refused=refused, refused_count=len(refused))
 
 
 def main():
@@ -381,8 +439,10 @@ def main():
             state=dict(type="str", default="present", choices=["present", "absent", "checked"]),
             create=dict(type="bool", default=True),
             wait=dict(type="int"),
+            drop_in=dict(type="str"),
         ),
-        mutually_exclusive=[["settings", "key", "keys"]],
+        mutually_exclusive=[["settings", "key", "keys"]] + READ_CONSTRAINTS["mutually_exclusive"],
+        required_one_of=READ_CONSTRAINTS["required_one_of"],
         required_by={"value": "key"},
         supports_check_mode=True,
     )
@@ -394,7 +454,7 @@ def main():
         else:
             result = edit(module, tool, params)
     except Failure as failure:
-        module.fail_json(msg=to_text(failure), path=params["path"], **failure.fields)
+        module.fail_json(msg=to_text(failure), path=target_of(params), **failure.fields)
     module.exit_json(**result)
 
 

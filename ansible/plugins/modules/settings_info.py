@@ -28,8 +28,33 @@ options:
   path:
     description:
       - The settings file. A symbolic link is followed.
+      - One of I(path) and I(layout) is required.
     type: path
-    required: true
+  layout:
+    description:
+      - A layout in place of I(path) - one settings file spread over hierarchies of folders
+        (vendor defaults, runtime overrides, the administrator's files), each with drop-ins
+        in C(NAME.d/), read as one; I(origins) then tells where each value came from.
+      - C(man 1 tamo-settings) gives every rule of a layout.
+    type: dict
+    suboptions:
+      name:
+        description: The main file's name, such as C(app.conf).
+        type: str
+        required: true
+      project:
+        description: The hierarchies C(/usr/lib/PROJECT), C(/run/PROJECT) and C(/etc/PROJECT).
+        type: str
+      hierarchies:
+        description: The hierarchies' folders, lowest first, in place of I(project).
+        type: list
+        elements: path
+      suffix:
+        description: The drop-ins' suffix; by default the main name's, such as C(.conf).
+        type: str
+      root:
+        description: A folder that stands in for C(/), such as an image being prepared.
+        type: path
   installer_rules:
     description:
       - Read with the validator and key mapper of C(tamo-install-config) (C(--installer)), so that
@@ -90,10 +115,15 @@ EXAMPLES = r"""
 
 RETURN = r"""
 path:
-  description: The settings file.
+  description: The settings file, or C(layout NAME) for a layout.
   returned: always
   type: str
   sample: /etc/tamo/config/zlv-install.properties
+origins:
+  description: For a layout, the file and line (from 1) that gave each key its value.
+  returned: with layout
+  type: dict
+  sample: {log_level: {file: /etc/app/app.conf.d/99-local.conf, line: 1}}
 settings:
   description:
     - Every key of the file with its value; text, or the type I(types) names.
@@ -128,7 +158,8 @@ error:
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_text
 from ansible_collections.tamo.settings.plugins.module_utils.tool import (
-    READ_OPTIONS, Failure, read_flags, refused_lines, run_tool, tool_path)
+    READ_CONSTRAINTS, READ_OPTIONS, Failure, file_operands, read_flags, refused_lines, run_tool, target_of,
+    tool_path)
 
 TYPES = ("text", "int", "bool", "double")
 # The keys the installer's key mapper matches in any letter case.
@@ -153,17 +184,26 @@ def stored_key(settings, key, installer_rules):
 
 
 def read(module, tool, params):
-    path = params["path"]
+    path = target_of(params)
     flags = read_flags(params)
+    operands = file_operands(params)
     types = checked_types(params["types"] or {})
-    refused = refused_lines(module, tool, flags, path)
-    settings, rc = run_tool(module, [tool, "list", "--json"] + flags + ["--", path], path)
+    refused = refused_lines(module, tool, flags, path, operands)
+    listed, rc = run_tool(module, [tool, "list", "--json"] + flags + ["--"] + operands, path)
+    # A layout's listing gives each value with the file and line it came from.
+    origins = dict((key, dict(file=entry.get("file"), line=entry.get("line")))
+                   for key, entry in listed.items()) if params["layout"] else None
+    settings = dict((key, entry["value"]) for key, entry in listed.items()) if params["layout"] else listed
     for key, kind in types.items():
         name = stored_key(settings, key, params["installer_rules"])
         if name is not None and kind != "text":
-            settings[name], rc = run_tool(module, [tool, "get", "--json", "--type=" + kind] + flags +
-                                          ["--", path, name], path)
-    return dict(changed=False, path=path, settings=settings, refused=refused, refused_count=len(refused))
+            answer, rc = run_tool(module, [tool, "get", "--json", "--type=" + kind] + flags +
+                                  ["--"] + operands + [name], path)
+            settings[name] = answer["value"] if params["layout"] else answer
+    result = dict(changed=False, path=path, settings=settings, refused=refused, refused_count=len(refused))
+    if origins is not None:
+        result["origins"] = origins
+    return result
 
 
 def main():
@@ -173,11 +213,12 @@ def main():
             types=dict(type="dict", default={}),
         ),
         supports_check_mode=True,
+        **READ_CONSTRAINTS
     )
     try:
         result = read(module, tool_path(module), module.params)
     except Failure as failure:
-        module.fail_json(msg=to_text(failure), path=module.params["path"], **failure.fields)
+        module.fail_json(msg=to_text(failure), path=target_of(module.params), **failure.fields)
     module.exit_json(**result)
 
 
