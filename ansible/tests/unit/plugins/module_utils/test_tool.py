@@ -8,7 +8,7 @@ __metaclass__ = type
 
 import pytest
 
-from ansible_collections.tamo.settings.plugins.module_utils.tool import Failure, answered, tool_failure
+from ansible_collections.tamo.settings.plugins.module_utils.tool import Failure, answered, file_operands, read_flags, tool_failure
 from ansible_collections.tamo.settings.plugins.modules.settings_info import checked_types, stored_key
 
 ARGV = ["tamo-settings", "set", "--json"]
@@ -60,3 +60,17 @@ def test_checked_types_names_every_wrong_type():
 ], ids=["exact", "installer-key-any-case", "case-without-rules", "other-key-not-mapped"])
 def test_stored_key(key, installer_rules, expected):
     assert stored_key({"port": "1", "AUTO_UPDATE": "Enable", "OTHER": "x"}, key, installer_rules) == expected
+
+
+@pytest.mark.parametrize("params, flags, operands", [
+    pytest.param({"path": "/f", "installer_rules": True}, ["--installer"], ["/f"], id="file"),
+    pytest.param({"path": None, "layout": {"name": "app.conf", "project": "app", "hierarchies": None,
+                                           "suffix": None, "root": "/img"}},
+                 ["--layout=app.conf", "--project=app", "--root=/img"], [], id="project-layout"),
+    pytest.param({"path": None, "layout": {"name": "a", "project": None, "hierarchies": ["/v", "/e"],
+                                           "suffix": ".cfg", "root": None}},
+                 ["--layout=a", "--hierarchies=/v:/e", "--suffix=.cfg"], [], id="folders-layout"),
+])
+def test_layout_flags_replace_the_file_operand(params, flags, operands):
+    assert read_flags(params) == flags
+    assert file_operands(params) == operands
