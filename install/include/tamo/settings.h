@@ -786,10 +786,11 @@ TAMO_SETTINGS_EXPORT int settings_layout_key_origin(settings_layout_t* layout, c
 /* In the two functions below, report may be NULL; when it is not, it is
  * written whatever the result, as in the fourth table. */
 /* *path: where the administrator's drop-in name (a plain name with the
- * suffix) lies: in NAME.d of the highest hierarchy. With create, the
- * hierarchy folder and NAME.d are made when missing (mode 0755, under the
- * ownership rule; the folders above must exist). Valid until the next call
- * or free. */
+ * suffix that the import would read; else SETTINGS_INVALID_FILENAME_ERROR)
+ * lies: in NAME.d of the highest hierarchy, the root prefix included. With
+ * create, every missing folder on the way is made (mode 0755), each judged
+ * by the ownership rule before it is made. Valid until the next call or
+ * free. */
 TAMO_SETTINGS_EXPORT int settings_layout_dropin_path(
     settings_layout_t* layout, char const* name, int create, char const** path,
     settings_file_report_t* report) TAMO_SETTINGS_NOEXCEPT;
