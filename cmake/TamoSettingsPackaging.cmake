@@ -7,11 +7,17 @@ include(CMakePackageConfigHelpers)
 set(TAMO_SETTINGS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TamoSettings)
 set(TAMO_SETTINGS_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(TARGETS tamo_settings_shared tamo_settings_static
+# The static library has an export file of its own, so that a distribution
+# may ship it apart from (or not at all beside) the shared one: the package
+# configuration then still loads without it.
+install(TARGETS tamo_settings_shared
   EXPORT TamoSettingsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+)
+install(TARGETS tamo_settings_static
+  EXPORT TamoSettingsStaticTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
 )
 install(FILES ${PROJECT_SOURCE_DIR}/install/include/tamo/settings.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tamo)
@@ -20,6 +26,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/doc/tamo-settings.3
 
 # CMake package: TamoSettings::tamo-settings and TamoSettings::tamo-settings-static.
 install(EXPORT TamoSettingsTargets
+  NAMESPACE TamoSettings::
+  DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
+install(EXPORT TamoSettingsStaticTargets
   NAMESPACE TamoSettings::
   DESTINATION ${TAMO_SETTINGS_CMAKE_DIR})
 configure_package_config_file(
