@@ -26,42 +26,17 @@ description:
   - Concurrent runs on one file (many hosts sharing it, or several forks) take the tool's
     writers' lock in turn, so no key is lost.
   - All the keys of one task change in one transaction, as one file replacement.
+  - With I(layout), changes go to one drop-in of the administrator's (highest) hierarchy,
+    I(drop_in), and the task fails when a later file of the layout still gives a changed key
+    its value (in check mode, when it would), so that a play never believes in a change that
+    does not take effect. The drop-in is changed all the same outside check mode, and the
+    result says so.
 options:
   path:
     description:
       - The settings file. A symbolic link is followed and stays a link.
       - One of I(path) and I(layout) is required.
     type: path
-  layout:
-    description:
-      - A layout in place of I(path) - one settings file spread over hierarchies of folders
-        (vendor defaults, runtime overrides, the administrator's files), each with drop-ins
-        in C(NAME.d/), read as one. Changes go to one drop-in of the administrator's (highest)
-        hierarchy, I(drop_in).
-      - The task fails when a later file of the layout still gives a changed key its value,
-        so that a play never believes in a change that does not take effect; in check mode
-        when it would. The drop-in is changed all the same (not in check mode), and the
-        result says so.
-      - C(man 1 tamo-settings) gives every rule of a layout.
-    type: dict
-    suboptions:
-      name:
-        description: The main file's name, such as C(app.conf).
-        type: str
-        required: true
-      project:
-        description: The hierarchies C(/usr/lib/PROJECT), C(/run/PROJECT) and C(/etc/PROJECT).
-        type: str
-      hierarchies:
-        description: The hierarchies' folders, lowest first, in place of I(project).
-        type: list
-        elements: path
-      suffix:
-        description: The drop-ins' suffix; by default the main name's, such as C(.conf).
-        type: str
-      root:
-        description: A folder that stands in for C(/), such as an image being prepared.
-        type: path
   drop_in:
     description:
       - With I(layout), the name of the administrator's drop-in to change; the tool's
@@ -134,6 +109,8 @@ requirements:
   - C(tamo-settings) on the managed host (Debian package C(tamo-settings-tools)).
 author:
   - Tamo settings maintainers (!UNKNOWN)
+extends_documentation_fragment:
+  - tamo.settings.layout
 """
 
 EXAMPLES = r"""

@@ -24,37 +24,13 @@ description:
     are read as that type by the tool's strict rules (C(tamo-settings get --type)).
   - Changes nothing. A file that cannot be read, or a value that is not of the type asked
     for, fails the task with the same message as M(tamo.settings.setting).
+  - With I(layout), I(origins) tells where each value came from.
 options:
   path:
     description:
       - The settings file. A symbolic link is followed.
       - One of I(path) and I(layout) is required.
     type: path
-  layout:
-    description:
-      - A layout in place of I(path) - one settings file spread over hierarchies of folders
-        (vendor defaults, runtime overrides, the administrator's files), each with drop-ins
-        in C(NAME.d/), read as one; I(origins) then tells where each value came from.
-      - C(man 1 tamo-settings) gives every rule of a layout.
-    type: dict
-    suboptions:
-      name:
-        description: The main file's name, such as C(app.conf).
-        type: str
-        required: true
-      project:
-        description: The hierarchies C(/usr/lib/PROJECT), C(/run/PROJECT) and C(/etc/PROJECT).
-        type: str
-      hierarchies:
-        description: The hierarchies' folders, lowest first, in place of I(project).
-        type: list
-        elements: path
-      suffix:
-        description: The drop-ins' suffix; by default the main name's, such as C(.conf).
-        type: str
-      root:
-        description: A folder that stands in for C(/), such as an image being prepared.
-        type: path
   installer_rules:
     description:
       - Read with the validator and key mapper of C(tamo-install-config) (C(--installer)), so that
@@ -87,6 +63,8 @@ seealso:
   - module: tamo.settings.setting
 author:
   - Tamo settings maintainers (!UNKNOWN)
+extends_documentation_fragment:
+  - tamo.settings.layout
 """
 
 EXAMPLES = r"""
