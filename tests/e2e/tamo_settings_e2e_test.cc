@@ -598,6 +598,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "b: still set by $R/usr/lib/app/app.conf.d/50-vendor.conf:1, which comes "
                    "later; the change is not in effect"},
         LayoutCase{"MaskAVendorDropIn", {"mask", "50-vendor.conf"}, 0, "50-vendor.conf: masked\n"},
+        LayoutCase{"ShellFormatIsForFilesOnly",
+                   {"list", "--format=sh"},
+                   64,
+                   "",
+                   "a layout is listed as lines or json"},
         LayoutCase{"UnmaskWhatIsNoMask",
                    {"unmask", "10-admin.conf"},
                    65,

@@ -250,6 +250,9 @@ bool namesLayout(Arguments const& arguments) {
 
 int runLayeredList(Arguments const& arguments) {
   requireOperands(arguments, 0, 0, "list --layout=NAME (--project=P | --hierarchies=D:D) [--json]");
+  std::string const format = arguments.value("--format").value_or("lines");
+  if ((format != "lines" && format != "json") || arguments.has("--prefix"))
+    usage("list: a layout is listed as lines or json, each value with its origin");
   ReadRules const rules(arguments.has("--installer"));
   Reading const reading = readLayout(arguments, rules);
   printRefused(reading);
@@ -273,6 +276,8 @@ int runLayeredList(Arguments const& arguments) {
 int runLayeredGet(Arguments const& arguments) {
   requireOperands(arguments, 1, 1,
                   "get --layout=NAME (--project=P | --hierarchies=D:D) KEY [--all]");
+  if (arguments.has("--default"))
+    usage("get: --default is for a file; a layout's absent key exits 1");
   ValueType const type = valueTypeOf(arguments.value("--type").value_or("text"));
   bool const typed = type != ValueType::TEXT;
   if (typed && arguments.has("--all"))
