@@ -401,6 +401,16 @@ bool comesAfter(std::string const& path, std::string const& dropInFolder, std::s
   return isDropIn && path.substr(slash + 1) > name;
 }
 
+// A name the layout does not know is the command line's fault; any other
+// failure is the file's, told as a write's.
+void requireDone(int status, std::string const& unknownName, std::string const& name, bool existed,
+                 settings_file_report_t const& report) {
+  if (status == SETTINGS_INVALID_FILENAME_ERROR)
+    usage(unknownName);
+  if (status != SETTINGS_NO_ERROR)
+    failWrite(name, existed, status, report);
+}
+
 // Whether the drop-in's folder does not exist yet, as the library sees it.
 bool folderToBeMade(std::string const& dropIn) {
   char* text = nullptr;
@@ -419,12 +429,10 @@ int runLayeredChange(Arguments const& arguments, bool set) {
   char const* path = nullptr;
   settings_file_report_t report{};
   bool const preview = arguments.has("--check");
-  int const status = api5().settings_layout_dropin_path(named.layout.get(), name.c_str(),
-                                                        preview ? 0 : 1, &path, &report);
-  if (status == SETTINGS_INVALID_FILENAME_ERROR)
-    usage("--drop-in: \"" + printable(name) + "\" is not a drop-in name of this layout");
-  if (status != SETTINGS_NO_ERROR)
-    failWrite(name, false, status, report);
+  requireDone(api5().settings_layout_dropin_path(named.layout.get(), name.c_str(), preview ? 0 : 1,
+                                                 &path, &report),
+              "--drop-in: \"" + printable(name) + "\" is not a drop-in name of this layout", name,
+              false, report);
   std::string const dropIn = path;
 
   Arguments onFile = arguments;
@@ -468,12 +476,11 @@ int runMask(Arguments const& arguments, bool masked) {
   std::string const name = arguments.operands[0];
   int changed = 0;
   settings_file_report_t report{};
-  int const status = api5().settings_layout_set_mask(named.layout.get(), name.c_str(),
-                                                     masked ? 1 : 0, &changed, &report);
-  if (status == SETTINGS_INVALID_FILENAME_ERROR)
-    usage("\"" + printable(name) + "\" is neither the main file nor a drop-in name of this layout");
-  if (status != SETTINGS_NO_ERROR)
-    failWrite(name, true, status, report);
+  requireDone(
+      api5().settings_layout_set_mask(named.layout.get(), name.c_str(), masked ? 1 : 0, &changed,
+                                      &report),
+      "\"" + printable(name) + "\" is neither the main file nor a drop-in name of this layout",
+      name, true, report);
   printOut(printable(name) + (changed ? (masked ? ": masked\n" : ": unmasked\n")
                                       : (masked ? ": already masked\n" : ": was not masked\n")));
   return changed && arguments.has("--detailed-exitcodes") ? EXIT_CHANGED : EXIT_DONE;

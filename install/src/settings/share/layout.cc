@@ -291,7 +291,6 @@ struct Layout::Scan {
     file.fate = file.text.size == 0 ? SETTINGS_LAYOUT_MASK : SETTINGS_LAYOUT_APPLIED;
   }
 
-
   // Within one name, the highest hierarchy's file that is there decides.
   void decide(std::size_t first, std::size_t end) {
     int winner = -1;
