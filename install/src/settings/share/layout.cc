@@ -90,8 +90,9 @@ mode_t modeOf(IoHandle const& folder) {
 }
 
 // What stands under name in folder, without following a link: nothing,
-// a mask link (its owner given), or anything else (to be read by the walk).
-enum class Entry { Absent, MaskLink, Other };
+// a mask (an empty file or a link to /dev/null; its owner given), or anything
+// else, to be read by the walk.
+enum class Entry { Absent, Mask, Other };
 
 Entry inspect(int folder, std::string const& name, uid_t& owner) {
   struct stat status {};
@@ -102,13 +103,13 @@ Entry inspect(int folder, std::string const& name, uid_t& owner) {
   }
   owner = status.st_uid;
   if (S_ISREG(status.st_mode) && status.st_size == 0)
-    return Entry::MaskLink;
+    return Entry::Mask;
   if (!S_ISLNK(status.st_mode))
     return Entry::Other;
   std::string text;
   if (platform::readLinkAt(folder, name, text, std::nothrow) != 0)
     failFile(SETTINGS_OPEN_FILE_ERROR, SETTINGS_PATH_SYSTEM, errno);
-  return text == kNullDevice ? Entry::MaskLink : Entry::Other;
+  return text == kNullDevice ? Entry::Mask : Entry::Other;
 }
 
 }  // namespace
@@ -219,8 +220,8 @@ struct Layout::Scan {
       return;
     LayoutFile& file = add(path, name, hierarchy, dropIn);
     file.folderModes = folderModes;
-    file.linkMask = entry == Entry::MaskLink;
-    file.linkOwner = owner;
+    file.seenAsMask = entry == Entry::Mask;
+    file.seenOwner = owner;
   }
 
   void scanDropIns(std::string const& path, int hierarchy, mode_t hierarchyMode) {
@@ -273,9 +274,9 @@ struct Layout::Scan {
 
   // The fate of a winner candidate, read when it has settings.
   void readWinner(LayoutFile& file) {
-    if (file.linkMask) {
-      if (!isTrustedOwner(file.linkOwner))
-        refuseUntrusted(file.linkOwner);
+    if (file.seenAsMask) {
+      if (!isTrustedOwner(file.seenOwner))
+        refuseUntrusted(file.seenOwner);
       file.fate = SETTINGS_LAYOUT_MASK;
       return;
     }
@@ -341,7 +342,7 @@ namespace {
 // stops that leaves it unread, never fails the import.
 void readShadowed(LayoutFile& file, WalkOptions const& options, ConfigValidator const* validator,
                   KeyMapper const* keyMapper, bool allowKeysWithoutValues) {
-  if (file.linkMask)
+  if (file.seenAsMask)
     return;
   try {
     TargetDirectory const target =
@@ -556,7 +557,7 @@ bool Layout::setMask(char const* text, bool masked) {
   Entry const entry = inspect(folder->get(), name, owner);
   if (entry == Entry::Other)
     refuseNotAMask();
-  if (masked == (entry == Entry::MaskLink))
+  if (masked == (entry == Entry::Mask))
     return false;
   int const result = masked ? platform::makeLinkAt(kNullDevice, folder->get(), name, std::nothrow)
                             : platform::unlinkAt(folder->get(), name, std::nothrow);

@@ -35,10 +35,10 @@ struct LayoutFile {
   std::unique_ptr<Context> parsed;
 
   // Kept while the import runs.
-  std::string folder;      // the folder that holds it, without the root
-  mode_t folderModes = 0;  // its folder's mode, or'ed with its hierarchy's
-  bool linkMask = false;   // a link to /dev/null
-  uid_t linkOwner = 0;
+  std::string folder;       // the folder that holds it, without the root
+  mode_t folderModes = 0;   // its folder's mode, or'ed with its hierarchy's
+  bool seenAsMask = false;  // a link to /dev/null
+  uid_t seenOwner = 0;
   WholeText text;  // kept for valueAt
 };
 
